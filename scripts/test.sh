@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up, builds both targets and runs every test: the native suites through
+# ctest, a short fuzz run of every file reader, and the 32-bit Windows build
+# under wine (the unit tests and the test host that loads KZ_DLL.dll).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+
+bash scripts/setup.sh
+bash scripts/build.sh
+
+echo "== native tests"
+ctest --test-dir build/linux --output-on-failure
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== short fuzz run of the file readers"
+  bash scripts/fuzz.sh short
+fi
+
+echo "== 32-bit Windows build under wine"
+bash scripts/wine-tests.sh
+echo "all tests passed"

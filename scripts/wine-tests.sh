@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs the 32-bit Windows build under wine: the unit tests and the test host
+# that loads KZ_DLL.dll the way the debugger does.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+win="$here/build/win32/bin"
+export WINEPREFIX="$here/build/wineprefix"
+export WINEDEBUG=-all
+export WINEARCH=win32
+if [ ! -d "$WINEPREFIX" ]; then
+  wineboot -i >/dev/null 2>&1 || true
+fi
+# The driver reads its data files beside the host program.
+cp -f "$here/build/linux/bin/KZ.MDB" "$here/build/linux/bin/KZ.FMD" "$win/" 2>/dev/null || true
+run() { xvfb-run -a wine "$@"; }
+cd "$win"
+run ./unit_tests.exe --gtest_brief=1
+if [ -f ./win32_host_test.exe ]; then
+  run ./win32_host_test.exe
+fi

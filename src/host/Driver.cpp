@@ -1,0 +1,222 @@
+#include "host/Driver.h"
+
+#include "config/Settings.h"
+#include "connect/CY22393.h"
+#include "connect/Connection.h"
+#include "connect/FMDU.h"
+#include "connect/FailureText.h"
+#include "connect/umessage.h"
+#include "host/HostProjectDialog.h"
+#include "link/MemoryTransfers.h"
+#include "link/TargetPrep.h"
+
+namespace kz {
+
+namespace {
+
+// Draws long memory transfers in the progress window.
+class ProgressWindowSink : public TransferProgress {
+ public:
+  explicit ProgressWindowSink(TProgForm& form) : form_(form) {}
+  void Open(int steps, std::uint16_t messageNumber, const std::string& range) override {
+    form_.Start(static_cast<std::uint16_t>(steps), GetMessage(messageNumber) + " " + range);
+    form_.Show();
+  }
+  void Step() override { form_.Step(); }
+  void Close() override {
+    form_.Reset();
+    form_.Hide();
+  }
+
+ private:
+  TProgForm& form_;
+};
+
+// The command text handed to the host at initialisation and reset.
+constexpr char kUnassembleHere[] = "U $\r";
+
+}  // namespace
+
+struct DriverInternals {
+  explicit DriverInternals(TProgForm& form) : sink(form) {}
+  ProgressWindowSink sink;
+};
+
+Driver::Driver(Ports ports)
+    : pods(kPodSlots),
+      link(ports.usb),
+      commands(link, state, config),
+      progress(ports.ui),
+      ports_(ports) {}
+
+Driver::~Driver() = default;
+
+void Driver::LoadSettingsAndClock() {
+  LoadSettings(config, dataDirectory);
+  if (clock) clock->LoadFromRecord();
+}
+
+void Driver::Save() { SaveSettings(config, dataDirectory); }
+
+bool Driver::Startup() {
+  // 1. The link; its outcome only sets the link-failed flag.
+  link.Open();
+  // 2. The data directory, from the host's command line.
+  dataDirectory = FindDataDirectory(ports_.system.CommandLine(), ports_.system.PathSeparator());
+  // 3. The device database; without it nothing else is made.
+  if (!db.LoadDeviceDatabase(dataDirectory)) {
+    ports_.ui.MessageBox(MessageKind::Information,
+                         GetMessage(1680) + "  <" + dataDirectory + "KZ.MDB>");
+    return false;
+  }
+  // 4. and 5. A clean driver state.
+  abandon = false;
+  running = false;
+  stopRequest = false;
+  features.fill(false);
+  host = HostRegistration{};
+  shadow.FreeAll();
+  for (auto& c : abandonConditions_) c = false;
+  // The subsystems above the link.
+  transfersSink_ = std::make_unique<DriverInternals>(progress);
+  transfers = std::make_unique<MemoryTransfers>(commands, state, config, transfersSink_->sink);
+  prep = std::make_unique<TargetPrep>(commands, state, config, clockCache, details, *transfers);
+  clock = std::make_unique<ClockGenerator>(config, clockCache, commands, state, progress,
+                                           [this] { prep->PrepareTarget(); });
+  projectDialog = std::make_unique<HostProjectDialog>(ports_.ui, [this] {
+    return link.LinkFailed() ? ConnectionFailureText(link.ErrorKindValue(),
+                                                     connection ? connection->PodDescription()
+                                                                : std::string())
+                             : std::string();
+  });
+  library = std::make_unique<Fmdu>(commands, state, config, pods, ports_.ui, progress, *clock,
+                                   *prep, dataDirectory);
+  connection = std::make_unique<Connection>(commands, state, config, db, details, pods, progress,
+                                            *clock, *library, *prep, *projectDialog,
+                                            dataDirectory);
+  // 6. The settings.
+  LoadSettingsAndClock();
+  // 7. The named event hosts may look for.
+  ports_.system.CreateNamedEvent("WaitMS");
+  // 8. and 9. The locks and the two main forms are members of this object.
+  // 10. The xdata image, the code image and the memory map.
+  state.AllocateImages();
+  started_ = true;
+  return true;
+}
+
+void Driver::CommonEnd() {
+  const bool a = abandonConditions_[0].load() || abandonConditions_[1].load();
+  abandon = a;
+  if (a) {
+    link.Close();
+    shadow.FreeAll();
+    ports_.system.PostHostMessage(host.window, host.messageNumber, 5, 0);
+  }
+}
+
+void Driver::TargetStateReset() {
+  prep->ResetTarget();
+  auto& d = state.dataImage;
+  d[0x81] = 0x07;
+  d[0x80] = d[0x90] = d[0xA0] = d[0xB0] = 0xFF;
+  d[0xD0] = d[0x82] = d[0x83] = 0;
+  for (int a = 0x88; a <= 0x8D; ++a) d[a] = 0;
+  d[0x98] = d[0x99] = d[0xA8] = d[0xB8] = d[0xE0] = d[0xF0] = 0;
+  state.pcShadow = 0;
+  pc16 = 0;
+  auto& s = state.shadows;
+  s.ACC = s.PSW = s.DPH = s.DPL = s.TCON = s.T2CON = s.B = s.IE = 0;
+}
+
+std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
+  if (!started_) return 0;
+  const std::uint16_t group = code & 0xFF00;
+  const std::uint8_t item = code & 0xFF;
+  if (group == kInitGroup) {
+    abandon = false;
+    features.fill(false);
+    shadow.SetDefaultAttributes();
+    TargetStateReset();
+    if (host.callback != nullptr) {
+      // The register view (code 3) is handed over once register access exists.
+      host.callback(4, const_cast<char*>(kUnassembleHere));
+    }
+  } else if (group == kFeatureGroup) {
+    std::int32_t answer = (item >= 1 && item <= 7) ? (features[item - 1] ? 1 : 0) : 0;
+    CommonEnd();
+    return answer;
+  } else if (group == kRegistrationGroup) {
+    switch (code) {
+      case 0x309: host.kept309 = value; break;
+      case 0x30A: host.window = value; break;
+      case 0x30B: host.kept30B = value; break;
+      case 0x30E: host.breakpointAnchor = reinterpret_cast<BreakpointRecord**>(value); break;
+      case 0x30F: host.pcCell = reinterpret_cast<std::uint32_t*>(value); break;
+      case 0x311: host.messageNumber = static_cast<std::uint32_t>(value); break;
+      case 0x312: host.callback = reinterpret_cast<HostCallback>(value); break;
+      default: break;
+    }
+  } else if (group == kNotificationGroup) {
+    if (code == 0x40C) {
+      abandon = true;
+      link.Close();
+      shadow.FreeAll();
+    } else if (code == 0x40D) {
+      if (!abandon && host.window != 0) {
+        TargetStateReset();
+        if (host.callback != nullptr) host.callback(4, const_cast<char*>(kUnassembleHere));
+      }
+    } else if (code == 0x410) {
+      breakpointList.clear();
+    }
+  }
+  CommonEnd();
+  return 0;
+}
+
+// Memory, register, breakpoint and execution entry points answer as a
+// refusal until those subsystems exist.
+std::uint16_t Driver::AgMemAcc(std::uint16_t, std::uint8_t*, AddressRecord*, std::uint32_t) {
+  return 1;
+}
+std::uint16_t Driver::AgMemAtt(std::uint16_t, std::uint32_t, AddressRecord*) { return 1; }
+std::uint16_t Driver::AgRegAcc(std::uint16_t, std::uint32_t, void*) { return 1; }
+std::uint16_t Driver::AgAllReg(std::uint16_t, void*) { return 1; }
+void* Driver::AgBreakFunc(std::uint16_t, std::uint16_t, std::uint32_t*, BreakpointRecord*) {
+  return nullptr;
+}
+std::int32_t Driver::AgBpInfo(std::uint16_t, std::uint32_t*) { return 0; }
+std::int32_t Driver::AgGoStep(std::uint16_t, std::uint32_t, AddressRecord*) { return 0; }
+
+std::int32_t Driver::AgSerial(std::uint16_t, std::uint32_t, std::uint32_t, void*) { return 0; }
+
+std::int32_t Driver::AgHistFunc(std::int32_t code) {
+  if (!started_ || abandon) return 0;
+  if (code == 3 && running) return 0;
+  CommonEnd();
+  return 0;
+}
+
+std::int32_t Driver::DllUv3Cap(std::int32_t code) {
+  if (code == 2) return kArchitecture;
+  if (code != 1 || !started_) return 0;
+  LoadSettingsAndClock();
+  const bool ok = projectDialog->RunProjectDialog();
+  Save();
+  return ok ? 1 : 0;
+}
+
+std::int32_t Driver::EnumUv351(void*, std::int32_t code) {
+  if (code != 2 || !started_) return 0;
+  abandonConditions_[0] = false;
+  connection->Run();
+  Save();
+  if (link.LinkFailed()) {
+    ports_.ui.MessageBox(MessageKind::Error, "请检查仿真器、仿真头及其设置!");
+    return 0;
+  }
+  return kArchitecture;
+}
+
+}  // namespace kz

@@ -1,0 +1,122 @@
+#include "link/Transport.h"
+
+namespace kz {
+
+void Transport::CloseHandles() {
+  if (write_ != kInvalidPipe) pipes_.Close(write_);
+  if (read_ != kInvalidPipe) pipes_.Close(read_);
+  write_ = kInvalidPipe;
+  read_ = kInvalidPipe;
+}
+
+bool Transport::ReadShort() {
+  int passes = 0;
+  bool lastOk = true;
+  std::uint32_t got = 0;
+  while (passes < kShortPasses) {
+    int calls = 0;
+    got = 0;
+    while (calls < kShortReads) {
+      ++calls;
+      lastOk = pipes_.Read(read_, reply_.data(), kPacketSize, got);
+      if (got == kPacketSize) break;
+    }
+    if (calls == kShortReads || got != kPacketSize) {
+      pipes_.SleepMs(1);
+      ++passes;
+    }
+    if (got == kPacketSize) break;
+  }
+  return !(passes == kShortPasses || !lastOk || got < kPacketSize);
+}
+
+void Transport::Open() {
+  if (pipesOpen_.load()) Close();
+  pipesOpen_.store(false);
+  linkFailed_.store(false);
+  int budget = kOpenBudget;
+  int identifyFailures = 0;
+  bool identified = false;
+  while (!identified && budget > 0) {
+    read_ = kInvalidPipe;
+    for (int tries = 0; tries < 100 && budget > 0 && read_ == kInvalidPipe; ++tries) {
+      read_ = pipes_.OpenReadPipe();
+      if (read_ == kInvalidPipe) {
+        --budget;
+        pipes_.SleepMs(1);
+      }
+    }
+    write_ = kInvalidPipe;
+    for (int tries = 0; tries < 100 && budget > 0 && write_ == kInvalidPipe; ++tries) {
+      write_ = pipes_.OpenWritePipe();
+      if (write_ == kInvalidPipe) {
+        --budget;
+        pipes_.SleepMs(1);
+      }
+    }
+    if (read_ == kInvalidPipe || write_ == kInvalidPipe) {
+      CloseHandles();  // do not leak the one pipe that did open
+      pipes_.SleepMs(1);
+      continue;
+    }
+    command_[0] = 1;  // identify; the other bytes keep what they held
+    reply_[0] = 0;
+    reply_[1] = 0;
+    bool ok = pipes_.Write(write_, command_.data(), kPacketSize);
+    if (ok) {
+      if (!ReadShort()) {
+        reply_[0] = 0;
+        reply_[1] = 0;
+      }
+      identified = reply_[0] == 0x56 && reply_[1] == 0x31;
+    }
+    if (!identified) {
+      CloseHandles();
+      // A device that opens but never says "V1" must not keep us here forever.
+      if (++identifyFailures >= kIdentifyAttempts) {
+        Fail(kErrorUsb);
+        break;
+      }
+    }
+  }
+  pipesOpen_.store(true);
+}
+
+void Transport::Close() {
+  if (!pipesOpen_.load()) return;
+  if (write_ != kInvalidPipe) pipes_.Close(write_);
+  if (read_ != kInvalidPipe) pipes_.Close(read_);
+  write_ = kInvalidPipe;
+  read_ = kInvalidPipe;
+  pipesOpen_.store(false);
+  linkFailed_.store(true);
+}
+
+void Transport::Exchange() {
+  if (!pipesOpen_.load()) linkFailed_.store(true);
+  if (linkFailed_.load()) return;
+  if (!pipes_.Write(write_, command_.data(), kPacketSize)) {
+    Fail(kErrorUsb);
+    return;
+  }
+  int passes = 0;
+  bool lastOk = true;
+  std::uint32_t got = 0;
+  while (got != kPacketSize && passes < kLongPasses) {
+    int calls = 0;
+    got = 0;
+    while (calls < kLongReads) {
+      ++calls;
+      lastOk = pipes_.Read(read_, reply_.data(), kPacketSize, got);
+      if (got == kPacketSize) break;
+    }
+    // A pass whose tenth call delivered still counts: 100 passes, not 101.
+    if (calls == kLongReads || got != kPacketSize) {
+      pipes_.SleepMs(1);
+      ++passes;
+    }
+  }
+  if (passes == kLongPasses || !lastOk || got < kPacketSize) Fail(kErrorUsb);
+}
+
+}  // namespace kz

@@ -1,0 +1,45 @@
+#pragma once
+// The Linux ports.
+#include <string>
+
+#include "platform/Ports.h"
+
+namespace kz {
+
+class PosixUsbPipes : public UsbPipes {
+ public:
+  explicit PosixUsbPipes(const char* library = "libusbd12.so");
+  ~PosixUsbPipes() override;
+  PipeHandle OpenReadPipe() override;
+  PipeHandle OpenWritePipe() override;
+  bool Write(PipeHandle h, const std::uint8_t* data, std::uint32_t len) override;
+  bool Read(PipeHandle h, std::uint8_t* data, std::uint32_t len, std::uint32_t& got) override;
+  void Close(PipeHandle h) override;
+  void SleepMs(std::uint32_t ms) override;
+
+ private:
+  using OpenFn = int (*)();
+  void* handle_ = nullptr;
+  OpenFn open3_ = nullptr;
+  OpenFn open2_ = nullptr;
+};
+
+class PosixSystem : public System {
+ public:
+  std::string CommandLine() override;
+  char PathSeparator() const override { return '/'; }
+  void CreateNamedEvent(const char*) override {}
+  void PostHostMessage(std::uintptr_t, std::uint32_t, std::uintptr_t, std::intptr_t) override {}
+};
+
+// Until a terminal renderer exists: message boxes go to stderr, modal forms
+// answer Cancel, the progress window is drawn as a line on stderr when it is a
+// terminal. Never blocks when stdin is not a terminal.
+class PosixUi : public Ui {
+ public:
+  void MessageBox(MessageKind kind, const std::string& text) override;
+  bool RunModal(Form& form) override;
+  void UpdateProgress(const ProgressView& view) override;
+};
+
+}  // namespace kz
