@@ -17,6 +17,12 @@ if [ -x scripts/fuzz.sh ]; then
   bash scripts/fuzz.sh short
 fi
 
+echo "== KZ_DLL.dll export and import tables"
+bash scripts/check-dll.sh
+
+echo "== sanitizer builds"
+bash scripts/sanitize.sh
+
 echo "== 32-bit Windows build under wine"
 bash scripts/wine-tests.sh
 echo "all tests passed"

@@ -1,6 +1,9 @@
 #pragma once
 // The Windows ports.
 #include <windows.h>
+// The ports have methods of these names; the A/W macros must not rename them.
+#undef MessageBox
+#undef GetMessage
 
 #include <string>
 

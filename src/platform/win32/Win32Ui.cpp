@@ -1,6 +1,7 @@
+// clang-format off
+#include "platform/win32/Win32Ports.h"  // windows.h must precede commctrl.h
 #include <commctrl.h>
-
-#include "platform/win32/Win32Ports.h"
+// clang-format on
 
 namespace kz {
 
@@ -43,7 +44,9 @@ bool Win32Ui::RunModal(Form& form) {
 void Win32Ui::UpdateProgress(const ProgressView& view) {
   if (progressWindow_ == nullptr) {
     if (!view.visible) return;
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS};
+    INITCOMMONCONTROLSEX icc;
+    icc.dwSize = sizeof(icc);
+    icc.dwICC = ICC_PROGRESS_CLASS;
     InitCommonControlsEx(&icc);
     RECT r{0, 0, 382, 17};
     DWORD style = WS_POPUP | WS_CAPTION;

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the native tests with AddressSanitizer + UndefinedBehaviorSanitizer
+# and with ThreadSanitizer, and runs them.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${KZ_JOBS:-2}
+for kind in asan tsan; do
+  case $kind in
+    asan) flags="address,undefined" ;;
+    tsan) flags="thread" ;;
+  esac
+  dir="$here/build/$kind"
+  cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKZ_SANITIZE="$flags" \
+    -DKZ_BENCH=OFF >/dev/null
+  cmake --build "$dir" -j "$jobs" --target unit_tests
+  echo "== unit tests under $kind"
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1 \
+    "$dir/bin/unit_tests" --gtest_brief=1
+done
