@@ -2,6 +2,7 @@
 // openUSBfile_3/openUSBfile_2 return file descriptors (-1 invalid); a missing
 // library is the same as pipes that cannot be opened.
 #include <dlfcn.h>
+#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -35,10 +36,17 @@ PipeHandle PosixUsbPipes::OpenWritePipe() {
 
 bool PosixUsbPipes::Write(PipeHandle h, const std::uint8_t* data, std::uint32_t len) {
   if (h == kInvalidPipe) return false;
+  // A provider whose other end went away must not kill the host with SIGPIPE:
+  // sockets are written with MSG_NOSIGNAL, anything else with write.
   ssize_t n;
   do {
-    n = ::write(static_cast<int>(h), data, len);
+    n = ::send(static_cast<int>(h), data, len, MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
+  if (n < 0 && errno == ENOTSOCK) {
+    do {
+      n = ::write(static_cast<int>(h), data, len);
+    } while (n < 0 && errno == EINTR);
+  }
   return n >= 0;
 }
 
