@@ -31,6 +31,9 @@ bool Transport::ReadShort() {
 }
 
 void Transport::Open() {
+  // The lock keeps an exchange on another thread (a poll loop, the stop
+  // operation) off the handles and packets while they are replaced.
+  std::lock_guard<std::recursive_mutex> hold(lock_);
   if (pipesOpen_.load()) Close();
   pipesOpen_.store(false);
   linkFailed_.store(false);
@@ -83,6 +86,8 @@ void Transport::Open() {
 }
 
 void Transport::Close() {
+  // Waits for an exchange in progress so its handles are not closed under it.
+  std::lock_guard<std::recursive_mutex> hold(lock_);
   if (!pipesOpen_.load()) return;
   if (write_ != kInvalidPipe) pipes_.Close(write_);
   if (read_ != kInvalidPipe) pipes_.Close(read_);
@@ -95,7 +100,8 @@ void Transport::Close() {
 void Transport::Exchange() {
   if (!pipesOpen_.load()) linkFailed_.store(true);
   if (linkFailed_.load()) return;
-  if (!pipes_.Write(write_, command_.data(), kPacketSize)) {
+  // A link open that gave up leaves the handles invalid: that is a failed write.
+  if (write_ == kInvalidPipe || !pipes_.Write(write_, command_.data(), kPacketSize)) {
     Fail(kErrorUsb);
     return;
   }

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/System.h"
+#include "platform/System.h"
 #include "platform/Ui.h"
 
 namespace kz::fake {

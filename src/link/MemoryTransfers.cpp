@@ -1,0 +1,307 @@
+#include "link/MemoryTransfers.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+
+namespace kz {
+
+namespace {
+
+constexpr std::uint8_t kSfrBase = 0x80;
+constexpr int kReadPacket = 64;  // read pieces carry up to 64 bytes
+constexpr int kAddressSpace = 0x10000;
+
+// The register shadow that stands for address a while the monitor has the
+// chip, or nullptr when a is read from the emulator. `podHasRow` tells whether
+// the pod is routed at all (pods without a row do nothing).
+std::uint8_t* ShadowFor(RegisterShadows& s, int pod, std::uint8_t a, bool& podHasRow) {
+  podHasRow = true;
+  switch (pod) {
+    case 3:
+      switch (a) {
+        case 0x00:
+          return &s.R[0];
+        case 0x82:
+          return &s.DPL;
+        case 0x83:
+          return &s.DPH;
+        case 0x88:
+          return &s.TCON;
+        case 0xA2:
+          return &s.SfrA2;
+        case 0xA8:
+          return &s.IE;
+        case 0xC8:
+          return &s.T2CON;
+        case 0xD0:
+          return &s.PSW;
+        case 0xE0:
+          return &s.ACC;
+        case 0xF0:
+          return &s.B;
+        default:
+          return nullptr;
+      }
+    case 2:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+      switch (a) {
+        case 0x00:
+          return &s.R[0];
+        case 0x82:
+          return &s.DPL;
+        case 0x83:
+          return &s.DPH;
+        case 0xA8:
+          return &s.IE;
+        case 0xD0:
+          return &s.PSW;
+        case 0xE0:
+          return &s.ACC;
+        case 0xF0:
+          return &s.B;
+        default:
+          return nullptr;
+      }
+    case 1:
+      switch (a) {
+        case 0x00:
+          return &s.R[0];
+        case 0x82:
+          return &s.DPL;
+        case 0x83:
+          return &s.DPH;
+        case 0xA2:
+          return &s.SfrA2;
+        case 0xD0:
+          return &s.PSW;
+        case 0xE0:
+          return &s.ACC;
+        default:
+          return nullptr;
+      }
+    case 8:
+      if (a <= 0x03) return &s.R[a];
+      switch (a) {
+        case 0x81:
+          return &s.SP;
+        case 0x82:
+          return &s.DPL;
+        case 0x83:
+          return &s.DPH;
+        case 0xD0:
+          return &s.PSW;
+        case 0xE0:
+          return &s.ACC;
+        default:
+          return nullptr;
+      }
+    case 9:
+      if (a <= 0x05) return &s.R[a];
+      switch (a) {
+        case 0x81:
+          return &s.SP;
+        case 0x82:
+          return &s.DPL;
+        case 0x83:
+          return &s.DPH;
+        case 0x88:
+          return &s.TCON;
+        case 0xD0:
+          return &s.PSW;
+        case 0xE0:
+          return &s.ACC;
+        default:
+          return nullptr;
+      }
+    default:
+      podHasRow = false;
+      return nullptr;
+  }
+}
+
+enum class RangeKind { ReadXdata, WriteXdata, ReadCode, WriteCode };
+
+std::uint16_t MessageFor(RangeKind kind) {
+  switch (kind) {
+    case RangeKind::WriteCode:
+      return 851;
+    case RangeKind::ReadCode:
+      return 852;
+    case RangeKind::WriteXdata:
+      return 853;
+    case RangeKind::ReadXdata:
+      return 854;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string FormatAddress(std::uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%s%04X", address > 0x9FFF ? "0" : "", address);
+  return std::string(text) + "H";
+}
+
+void MemoryTransfers::ReadSfrThroughShadows(std::uint8_t address) {
+  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
+  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
+  bool routed = false;
+  const std::uint8_t* shadow = ShadowFor(state_.shadows, config_.PodNumber(), address, routed);
+  if (!routed) return;
+  if (shadow != nullptr) {
+    state_.dataImage[address] = *shadow;
+  } else if (address >= kSfrBase) {
+    cmd_.ReadDataBlock(1, address);
+  } else {
+    cmd_.ReadIdataBlock(1, address);
+  }
+}
+
+void MemoryTransfers::WriteSfrThroughShadows(std::uint8_t address) {
+  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
+  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
+  bool routed = false;
+  std::uint8_t* shadow = ShadowFor(state_.shadows, config_.PodNumber(), address, routed);
+  if (!routed) return;
+  if (shadow != nullptr) {
+    // Reaches the chip with the next write registers.
+    *shadow = state_.dataImage[address];
+  } else if (address >= kSfrBase) {
+    cmd_.WriteDataBlock(1, address);
+  } else {
+    cmd_.WriteIdataBlock(1, address);
+  }
+}
+
+void MemoryTransfers::WriteCodePiece(std::uint8_t count) {
+  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
+  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
+  for (int n = count; n > 0;) {
+    const int p = std::min(n, kChunk);
+    cmd_.WriteCodeBlock(static_cast<std::uint8_t>(p), state_.transferAddress);
+    state_.transferAddress = static_cast<std::uint16_t>(state_.transferAddress + p);
+    n -= p;
+  }
+}
+
+void MemoryTransfers::ReadXdataPiece(std::uint8_t count) {
+  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
+  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
+  for (int n = count; n > 0;) {
+    const int p = std::min(n, kReadPacket);
+    cmd_.ReadXdataBlock(static_cast<std::uint8_t>(p), state_.transferAddress);
+    state_.transferAddress = static_cast<std::uint16_t>(state_.transferAddress + p);
+    n -= p;
+  }
+}
+
+void MemoryTransfers::WriteXdataPiece(std::uint8_t count) {
+  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
+  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
+  for (int n = count; n > 0;) {
+    const int p = std::min(n, kChunk);
+    cmd_.WriteXdataBlock(static_cast<std::uint8_t>(p), state_.transferAddress);
+    state_.transferAddress = static_cast<std::uint16_t>(state_.transferAddress + p);
+    n -= p;
+  }
+}
+
+// Program memory is never read back: the code image stays as the driver wrote it.
+void MemoryTransfers::ReadCodePiece(std::uint8_t /*count*/) {}
+
+void MemoryTransfers::WriteBreakpointByte(std::uint16_t address, std::uint8_t value) {
+  if (cmd_.Link().LinkFailed()) return;
+  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
+  state_.transferAddress = address;
+  cmd_.WriteBreakpointBytes(1, address, value);
+  state_.transferAddress = static_cast<std::uint16_t>(address + 1);
+}
+
+void MemoryTransfers::RefreshAfterStop() {
+  if (cmd_.Link().LinkFailed()) return;
+  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
+  cmd_.ReadRegisters();
+  cmd_.ReadIdataBlock(8, static_cast<std::uint16_t>(state_.shadows.PSW & 0x18));
+
+  // The monitor occupies these bytes while it runs; the user program's values
+  // are the ones it saved. The idata copy of 00h..7Fh follows the data image.
+  const int pod = config_.PodNumber();
+  const int saved = pod == 8 ? 4 : pod == 9 ? 6 : 1;
+  for (int i = 0; i < saved; ++i) {
+    state_.dataImage[i] = state_.shadows.R[i];
+    state_.idataImage[i] = state_.shadows.R[i];
+  }
+
+  if (pod == 1 || pod == 8 || pod == 9) {
+    cmd_.ReadDataBlock(1, 0xF0);
+    state_.shadows.B = state_.dataImage[0xF0];
+  }
+}
+
+namespace {
+
+// One range transfer; the pieces are passed in so the four ranges share the
+// cutting, the progress window and the lock.
+template <typename Piece>
+void RunRange(CommandSet& cmd, EmulatorState& state, TransferProgress& progress, RangeKind kind,
+              int start, int length, Piece&& piece) {
+  if (length <= 0 || start < 0 || start >= kAddressSpace) return;
+  // Cut at FFFFh; a range never wraps to address 0.
+  int n = std::min(length, kAddressSpace - start);
+  std::lock_guard<std::recursive_mutex> hold(cmd.Link().Lock());
+
+  const int steps = n / MemoryTransfers::kChunk + 1;
+  const bool shown = steps > MemoryTransfers::kProgressThreshold;
+  if (shown) {
+    progress.Open(steps, MessageFor(kind),
+                  FormatAddress(static_cast<std::uint32_t>(start)) + " - " +
+                      FormatAddress(static_cast<std::uint32_t>(start + n - 1)));
+  }
+  state.transferAddress = static_cast<std::uint16_t>(start);
+  while (n > 0) {
+    const int p = std::min(n, MemoryTransfers::kChunk);
+    n -= p;
+    if (kind == RangeKind::WriteCode) {
+      piece(static_cast<std::uint8_t>(p));
+      if (shown) progress.Step();
+    } else {
+      if (shown) progress.Step();
+      piece(static_cast<std::uint8_t>(p));
+    }
+  }
+  if (shown) progress.Close();
+}
+
+}  // namespace
+
+void MemoryTransfers::ReadXdataRange(int start, int length) {
+  if (cmd_.Link().LinkFailed()) return;
+  RunRange(cmd_, state_, progress_, RangeKind::ReadXdata, start, length,
+           [this](std::uint8_t p) { ReadXdataPiece(p); });
+}
+
+void MemoryTransfers::WriteXdataRange(int start, int length) {
+  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
+  RunRange(cmd_, state_, progress_, RangeKind::WriteXdata, start, length,
+           [this](std::uint8_t p) { WriteXdataPiece(p); });
+}
+
+void MemoryTransfers::ReadCodeRange(int start, int length) {
+  if (cmd_.Link().LinkFailed()) return;
+  RunRange(cmd_, state_, progress_, RangeKind::ReadCode, start, length,
+           [this](std::uint8_t p) { ReadCodePiece(p); });
+}
+
+void MemoryTransfers::WriteCodeRange(int start, int length) {
+  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
+  RunRange(cmd_, state_, progress_, RangeKind::WriteCode, start, length,
+           [this](std::uint8_t p) { WriteCodePiece(p); });
+}
+
+}  // namespace kz
