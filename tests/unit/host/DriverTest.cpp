@@ -16,13 +16,14 @@ namespace {
 
 // The smallest database that loads: the header, no vendors, the end markers.
 std::vector<unsigned char> EmptyDatabase() {
-  const char* header = "ZOLT MCU DataBase, !DO NOT MODIFY THIS FILE!";
-  std::vector<unsigned char> b;
-  b.push_back(45);
-  b.insert(b.end(), header, header + 44);
-  b.push_back(0x1A);
-  for (std::uint32_t v : {0u, 0x12345678u, 0x55AA00FFu})
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+  const std::string header = "ZOLT MCU DataBase, !DO NOT MODIFY THIS FILE!";
+  std::vector<unsigned char> b(1 + 44 + 1 + 12, 0);
+  b[0] = 45;
+  std::memcpy(&b[1], header.data(), 44);
+  b[45] = 0x1A;
+  const std::uint32_t words[3] = {0u, 0x12345678u, 0x55AA00FFu};
+  for (int w = 0; w < 3; ++w)
+    for (int i = 0; i < 4; ++i) b[46 + 4 * w + i] = static_cast<unsigned char>(words[w] >> (8 * i));
   return b;
 }
 
@@ -239,6 +240,8 @@ TEST_F(DriverTest, SettingsDialogCancelledAnswersZeroAndStillSaves) {
 }
 
 TEST_F(DriverTest, ConnectWithoutEmulatorShowsFailureOnceAndSaves) {
+  // A complete installation: the configuration library is there too.
+  std::filesystem::copy_file(std::string(KZ_DATA_OUT_DIR) + "KZ.FMD", dir.Path() / "KZ.FMD");
   Driver& d = Make();
   ui.boxes.clear();
   EXPECT_EQ(d.EnumUv351(nullptr, 2), 0);

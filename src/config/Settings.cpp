@@ -1,0 +1,96 @@
+#include "config/Settings.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace kz {
+
+std::string FindDataDirectory(const std::string& commandLine, char separator) {
+  std::string path;
+  for (char ch : commandLine) {
+    if (ch == ' ') break;  // a blank ends the program path even between quotes
+    if (ch != '"') path.push_back(ch);
+  }
+  const auto last = path.rfind(separator);
+  if (last == std::string::npos) return {};
+  path.resize(last + 1);
+  return path;
+}
+
+bool ReadSettingsImage(TargetConfig& rec, const std::uint8_t* data, std::size_t size) {
+  const std::size_t n = std::min(size, kTargetConfigSize);
+  if (n > 0) std::memcpy(rec.Bytes(), data, n);
+  bool good = n == kTargetConfigSize;
+  if (std::memcmp(rec.Bytes(), kSettingsSignature.data(), kSettingsSignature.size()) != 0)
+    good = false;
+  return good;
+}
+
+void ApplySettingsDefaults(TargetConfig& rec) {
+  std::memcpy(rec.Signature, kSettingsSignature.data(), kSettingsSignature.size());
+  rec.EmulatorIndex = 0;
+  rec.PodIndex = 0;
+  rec.CpuSelection = 0;
+  rec.Reserved1072 = 0;
+  rec.Reserved1076 = 0;
+  rec.Reserved1080 = 1;
+}
+
+void LoadSettings(TargetConfig& rec, const std::string& dataDir) {
+  const std::string path = dataDir + kSettingsFileName;
+  bool good = false;
+  // Read and write access on purpose: a file that cannot be written counts
+  // as missing. in|out never creates the file.
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  if (file.is_open()) {
+    std::uint8_t image[kTargetConfigSize];
+    file.read(reinterpret_cast<char*>(image), sizeof image);
+    const auto got = static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0));
+    good = ReadSettingsImage(rec, image, got);
+    file.clear();
+    file.close();
+    if (file.fail()) good = false;
+  }
+  if (!good) ApplySettingsDefaults(rec);
+}
+
+namespace {
+
+// Writes the whole image to a new file; false on any error, and then a file
+// it created is removed again (nothing it did not create is touched).
+bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(data, 1, size, f) == size;
+  ok = std::fflush(f) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) std::remove(path.c_str());
+  return ok;
+}
+
+}  // namespace
+
+void SaveSettings(const TargetConfig& rec, const std::string& dataDir) {
+  namespace fs = std::filesystem;
+  const std::string target = dataDir + kSettingsFileName;
+  const std::string temp = dataDir + kSettingsTempFileName;
+  std::error_code ec;
+
+  // An existing settings file we may not write (read-only) stays as it is.
+  if (fs::exists(fs::path(target), ec)) {
+    std::fstream probe(target, std::ios::in | std::ios::out | std::ios::binary);
+    if (!probe.is_open()) return;
+  }
+
+  if (!WriteWholeFile(temp, rec.Bytes(), kTargetConfigSize)) return;
+  // The replacement is one rename, so the settings file is always either the
+  // old or the new complete image.
+  fs::rename(fs::path(temp), fs::path(target), ec);
+  if (ec) fs::remove(fs::path(temp), ec);
+}
+
+}  // namespace kz
