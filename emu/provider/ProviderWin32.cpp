@@ -33,17 +33,25 @@ class MailslotServer {
     return *server;
   }
 
-  HANDLE OpenRead() {
-    if (Emulator::Instance().Unplugged()) return INVALID_HANDLE_VALUE;
-    const std::string name = NextName('r');
-    HANDLE slot = CreateMailslotA(name.c_str(), 64, 1, nullptr);
-    if (slot == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-    HANDLE writer = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A mailslot (the end ReadFile is called on, with the given read time-out)
+  // and a handle that writes into it.
+  bool OpenSlot(char kind, DWORD readTimeoutMs, HANDLE& slot, HANDLE& writer) {
+    if (Emulator::Instance().Unplugged()) return false;
+    const std::string name = NextName(kind);
+    slot = CreateMailslotA(name.c_str(), 64, readTimeoutMs, nullptr);
+    if (slot == INVALID_HANDLE_VALUE) return false;
+    writer = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (writer == INVALID_HANDLE_VALUE) {
       CloseHandle(slot);
-      return INVALID_HANDLE_VALUE;
+      return false;
     }
+    return true;
+  }
+
+  HANDLE OpenRead() {
+    HANDLE slot, writer;
+    if (!OpenSlot('r', 1, slot, writer)) return INVALID_HANDLE_VALUE;
     std::lock_guard<std::mutex> hold(lock_);
     Add(Connection{INVALID_HANDLE_VALUE, writer});
     pending_ = true;
@@ -51,16 +59,8 @@ class MailslotServer {
   }
 
   HANDLE OpenWrite() {
-    if (Emulator::Instance().Unplugged()) return INVALID_HANDLE_VALUE;
-    const std::string name = NextName('w');
-    HANDLE slot = CreateMailslotA(name.c_str(), 64, 0, nullptr);
-    if (slot == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-    HANDLE writer = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (writer == INVALID_HANDLE_VALUE) {
-      CloseHandle(slot);
-      return INVALID_HANDLE_VALUE;
-    }
+    HANDLE slot, writer;
+    if (!OpenSlot('w', 0, slot, writer)) return INVALID_HANDLE_VALUE;
     std::lock_guard<std::mutex> hold(lock_);
     if (pending_) {
       conns_.back().commands = slot;

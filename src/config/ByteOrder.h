@@ -13,7 +13,8 @@ inline T LoadLe(const std::uint8_t* p) {
   static_assert(std::is_integral_v<T>);
   std::make_unsigned_t<T> v = 0;
   for (std::size_t i = 0; i < sizeof(T); ++i)
-    v |= static_cast<std::make_unsigned_t<T>>(static_cast<std::make_unsigned_t<T>>(p[i]) << (8 * i));
+    v |=
+        static_cast<std::make_unsigned_t<T>>(static_cast<std::make_unsigned_t<T>>(p[i]) << (8 * i));
   return static_cast<T>(v);
 }
 

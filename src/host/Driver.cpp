@@ -56,7 +56,9 @@ void Driver::LoadSettingsAndClock() {
   if (clock) clock->LoadFromRecord();
 }
 
-void Driver::Save() { SaveSettings(config, dataDirectory); }
+void Driver::Save() {
+  SaveSettings(config, dataDirectory);
+}
 
 bool Driver::Startup() {
   // 1. The link; its outcome only sets the link-failed flag.
@@ -84,16 +86,15 @@ bool Driver::Startup() {
   clock = std::make_unique<ClockGenerator>(config, clockCache, commands, state, progress,
                                            [this] { prep->PrepareTarget(); });
   projectDialog = std::make_unique<HostProjectDialog>(ports_.ui, [this] {
-    return link.LinkFailed() ? ConnectionFailureText(link.ErrorKindValue(),
-                                                     connection ? connection->PodDescription()
-                                                                : std::string())
-                             : std::string();
+    return link.LinkFailed()
+               ? ConnectionFailureText(link.ErrorKindValue(),
+                                       connection ? connection->PodDescription() : std::string())
+               : std::string();
   });
   library = std::make_unique<Fmdu>(commands, state, config, pods, ports_.ui, progress, *clock,
                                    *prep, dataDirectory);
   connection = std::make_unique<Connection>(commands, state, config, db, details, pods, progress,
-                                            *clock, *library, *prep, *projectDialog,
-                                            dataDirectory);
+                                            *clock, *library, *prep, *projectDialog, dataDirectory);
   // 6. The settings.
   LoadSettingsAndClock();
   // 7. The named event hosts may look for.
@@ -148,14 +149,29 @@ std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
     return answer;
   } else if (group == kRegistrationGroup) {
     switch (code) {
-      case 0x309: host.kept309 = value; break;
-      case 0x30A: host.window = value; break;
-      case 0x30B: host.kept30B = value; break;
-      case 0x30E: host.breakpointAnchor = reinterpret_cast<BreakpointRecord**>(value); break;
-      case 0x30F: host.pcCell = reinterpret_cast<std::uint32_t*>(value); break;
-      case 0x311: host.messageNumber = static_cast<std::uint32_t>(value); break;
-      case 0x312: host.callback = reinterpret_cast<HostCallback>(value); break;
-      default: break;
+      case 0x309:
+        host.kept309 = value;
+        break;
+      case 0x30A:
+        host.window = value;
+        break;
+      case 0x30B:
+        host.kept30B = value;
+        break;
+      case 0x30E:
+        host.breakpointAnchor = reinterpret_cast<BreakpointRecord**>(value);
+        break;
+      case 0x30F:
+        host.pcCell = reinterpret_cast<std::uint32_t*>(value);
+        break;
+      case 0x311:
+        host.messageNumber = static_cast<std::uint32_t>(value);
+        break;
+      case 0x312:
+        host.callback = reinterpret_cast<HostCallback>(value);
+        break;
+      default:
+        break;
     }
   } else if (group == kNotificationGroup) {
     if (code == 0x40C) {
@@ -180,16 +196,28 @@ std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
 std::uint16_t Driver::AgMemAcc(std::uint16_t, std::uint8_t*, AddressRecord*, std::uint32_t) {
   return 1;
 }
-std::uint16_t Driver::AgMemAtt(std::uint16_t, std::uint32_t, AddressRecord*) { return 1; }
-std::uint16_t Driver::AgRegAcc(std::uint16_t, std::uint32_t, void*) { return 1; }
-std::uint16_t Driver::AgAllReg(std::uint16_t, void*) { return 1; }
+std::uint16_t Driver::AgMemAtt(std::uint16_t, std::uint32_t, AddressRecord*) {
+  return 1;
+}
+std::uint16_t Driver::AgRegAcc(std::uint16_t, std::uint32_t, void*) {
+  return 1;
+}
+std::uint16_t Driver::AgAllReg(std::uint16_t, void*) {
+  return 1;
+}
 void* Driver::AgBreakFunc(std::uint16_t, std::uint16_t, std::uint32_t*, BreakpointRecord*) {
   return nullptr;
 }
-std::int32_t Driver::AgBpInfo(std::uint16_t, std::uint32_t*) { return 0; }
-std::int32_t Driver::AgGoStep(std::uint16_t, std::uint32_t, AddressRecord*) { return 0; }
+std::int32_t Driver::AgBpInfo(std::uint16_t, std::uint32_t*) {
+  return 0;
+}
+std::int32_t Driver::AgGoStep(std::uint16_t, std::uint32_t, AddressRecord*) {
+  return 0;
+}
 
-std::int32_t Driver::AgSerial(std::uint16_t, std::uint32_t, std::uint32_t, void*) { return 0; }
+std::int32_t Driver::AgSerial(std::uint16_t, std::uint32_t, std::uint32_t, void*) {
+  return 0;
+}
 
 std::int32_t Driver::AgHistFunc(std::int32_t code) {
   if (!started_ || abandon) return 0;

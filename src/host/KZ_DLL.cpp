@@ -83,7 +83,9 @@ KZ_EXPORT std::int32_t KZ_CDECL AG_HistFunc(std::int32_t code) {
   return TheDriver().AgHistFunc(code);
 }
 
-KZ_EXPORT std::int32_t KZ_CDECL DllUv3Cap(std::int32_t code) { return TheDriver().DllUv3Cap(code); }
+KZ_EXPORT std::int32_t KZ_CDECL DllUv3Cap(std::int32_t code) {
+  return TheDriver().DllUv3Cap(code);
+}
 
 KZ_EXPORT std::int32_t KZ_CDECL EnumUv351(void* first, std::int32_t code) {
   return TheDriver().EnumUv351(first, code);

@@ -38,17 +38,18 @@ void ShadowMemory::SetAttributes(std::uint32_t address, std::uint32_t length,
   const std::uint16_t value = attribute == 0 ? 7 : attribute;
   std::uint32_t offset = address & 0xFFFF;
   // Cells past the page end are not there to merge into.
-  for (std::uint32_t i = 0; i < length && offset + i < static_cast<std::uint32_t>(kPageBytes); ++i) {
+  for (std::uint32_t i = 0; i < length && offset + i < static_cast<std::uint32_t>(kPageBytes);
+       ++i) {
     std::uint16_t& cell = page.cells[offset + i];
     cell = static_cast<std::uint16_t>((cell & 0xA007) | value);
   }
 }
 
 void ShadowMemory::SetDefaultAttributes() {
-  SetAttributes(0xF0000000u, 0x100, 6);           // DATA 00..FF
-  SetAttributes(0xF3000080u, 0x80, 6);            // IDATA 80..FF
-  SetAttributes(0x01000000u, 0x10000, 6);         // XDATA bank 0
-  SetAttributes(0xFF000000u, 0x10000, 3);         // CODE bank 0
+  SetAttributes(0xF0000000u, 0x100, 6);    // DATA 00..FF
+  SetAttributes(0xF3000080u, 0x80, 6);     // IDATA 80..FF
+  SetAttributes(0x01000000u, 0x10000, 6);  // XDATA bank 0
+  SetAttributes(0xFF000000u, 0x10000, 3);  // CODE bank 0
 }
 
 void ShadowMemory::FreeAll() {

@@ -179,37 +179,28 @@ void MemoryTransfers::WriteSfrThroughShadows(std::uint8_t address) {
   }
 }
 
-void MemoryTransfers::WriteCodePiece(std::uint8_t count) {
+void MemoryTransfers::Pieces(std::uint8_t count, int packet,
+                             void (CommandSet::*command)(std::uint8_t, std::uint16_t)) {
   if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
   std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
   for (int n = count; n > 0;) {
-    const int p = std::min(n, kChunk);
-    cmd_.WriteCodeBlock(static_cast<std::uint8_t>(p), state_.transferAddress);
+    const int p = std::min(n, packet);
+    (cmd_.*command)(static_cast<std::uint8_t>(p), state_.transferAddress);
     state_.transferAddress = static_cast<std::uint16_t>(state_.transferAddress + p);
     n -= p;
   }
+}
+
+void MemoryTransfers::WriteCodePiece(std::uint8_t count) {
+  Pieces(count, kChunk, &CommandSet::WriteCodeBlock);
 }
 
 void MemoryTransfers::ReadXdataPiece(std::uint8_t count) {
-  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
-  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
-  for (int n = count; n > 0;) {
-    const int p = std::min(n, kReadPacket);
-    cmd_.ReadXdataBlock(static_cast<std::uint8_t>(p), state_.transferAddress);
-    state_.transferAddress = static_cast<std::uint16_t>(state_.transferAddress + p);
-    n -= p;
-  }
+  Pieces(count, kReadPacket, &CommandSet::ReadXdataBlock);
 }
 
 void MemoryTransfers::WriteXdataPiece(std::uint8_t count) {
-  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
-  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
-  for (int n = count; n > 0;) {
-    const int p = std::min(n, kChunk);
-    cmd_.WriteXdataBlock(static_cast<std::uint8_t>(p), state_.transferAddress);
-    state_.transferAddress = static_cast<std::uint16_t>(state_.transferAddress + p);
-    n -= p;
-  }
+  Pieces(count, kChunk, &CommandSet::WriteXdataBlock);
 }
 
 // Program memory is never read back: the code image stays as the driver wrote it.

@@ -48,6 +48,11 @@ class MemoryTransfers {
   void WriteCodeRange(int start, int length);
 
  private:
+  // Sends count bytes at the current transfer address in packets of at most
+  // `packet` bytes, advancing the address.
+  void Pieces(std::uint8_t count, int packet,
+              void (CommandSet::*command)(std::uint8_t, std::uint16_t));
+
   CommandSet& cmd_;
   EmulatorState& state_;
   const TargetConfig& config_;

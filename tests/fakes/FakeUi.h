@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/System.h"
-#include "platform/System.h"
 #include "platform/Ui.h"
 
 namespace kz::fake {

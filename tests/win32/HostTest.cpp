@@ -41,9 +41,9 @@ int main() {
     std::printf("%d passed, %d failed\n", passed, failed);
     return 1;
   }
-  const char* names[] = {"AG_Init",   "AG_MemAcc",    "AG_RegAcc",  "AG_AllReg",
-                         "AG_MemAtt", "AG_BpInfo",    "AG_BreakFunc", "AG_GoStep",
-                         "AG_Serial", "AG_HistFunc",  "DllUv3Cap",  "EnumUv351"};
+  const char* names[] = {"AG_Init",   "AG_MemAcc",   "AG_RegAcc",    "AG_AllReg",
+                         "AG_MemAtt", "AG_BpInfo",   "AG_BreakFunc", "AG_GoStep",
+                         "AG_Serial", "AG_HistFunc", "DllUv3Cap",    "EnumUv351"};
   for (const char* n : names) {
     char what[64];
     std::snprintf(what, sizeof what, "export %s resolves", n);

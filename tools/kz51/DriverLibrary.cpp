@@ -12,15 +12,23 @@ namespace {
 
 #if defined(_WIN32)
 using Module = HMODULE;
-Module Open(const std::string& path) { return LoadLibraryA(path.c_str()); }
+Module Open(const std::string& path) {
+  return LoadLibraryA(path.c_str());
+}
 void* Symbol(Module m, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(m, name));
 }
-std::string LastError() { return "error " + std::to_string(GetLastError()); }
+std::string LastError() {
+  return "error " + std::to_string(GetLastError());
+}
 #else
 using Module = void*;
-Module Open(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
-void* Symbol(Module m, const char* name) { return dlsym(m, name); }
+Module Open(const std::string& path) {
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+void* Symbol(Module m, const char* name) {
+  return dlsym(m, name);
+}
 std::string LastError() {
   const char* e = dlerror();
   return e != nullptr ? e : "unknown error";

@@ -7,8 +7,10 @@ namespace kz {
 Win32UsbPipes::Win32UsbPipes() {
   HMODULE lib = LoadLibraryA("usbd12.dll");
   if (lib != nullptr) {
-    open3_ = reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(lib, "openUSBfile_3")));
-    open2_ = reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(lib, "openUSBfile_2")));
+    open3_ =
+        reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(lib, "openUSBfile_3")));
+    open2_ =
+        reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(lib, "openUSBfile_2")));
   }
 }
 
@@ -35,8 +37,12 @@ bool Win32UsbPipes::Read(PipeHandle h, std::uint8_t* data, std::uint32_t len, st
   return ok != FALSE;
 }
 
-void Win32UsbPipes::Close(PipeHandle h) { CloseHandle(reinterpret_cast<HANDLE>(h)); }
+void Win32UsbPipes::Close(PipeHandle h) {
+  CloseHandle(reinterpret_cast<HANDLE>(h));
+}
 
-void Win32UsbPipes::SleepMs(std::uint32_t ms) { ::Sleep(ms); }
+void Win32UsbPipes::SleepMs(std::uint32_t ms) {
+  ::Sleep(ms);
+}
 
 }  // namespace kz
