@@ -32,6 +32,10 @@ class PosixSystem : public System {
   void PostHostMessage(std::uintptr_t, std::uint32_t, std::uintptr_t, std::intptr_t) override {}
 };
 
+// Text held as bytes (UTF-8 for fixed texts, GBK for names from the data
+// files) as UTF-8 for the terminal.
+std::string ToTerminalText(const std::string& text);
+
 // Until a terminal renderer exists: message boxes go to stderr, modal forms
 // answer Cancel, the progress window is drawn as a line on stderr when it is a
 // terminal. Never blocks when stdin is not a terminal.
