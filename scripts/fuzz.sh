@@ -2,14 +2,14 @@
 # Builds and runs the file parser fuzzers over their regression corpora.
 #   scripts/fuzz.sh short   about 20 s per target
 #   scripts/fuzz.sh long    1,000,000 executions per target
-# BUILD_DIR (default build-fuzz) is the clang build; new inputs go to
+# BUILD_DIR (default build/fuzz) is the clang build; new inputs go to
 # BUILD_DIR/fuzz-work/<target>, never into the checked-in corpus. Crashes are
 # written to BUILD_DIR/fuzz-work/ as crash-*.
 set -euo pipefail
 
 mode=${1:-short}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-fuzz}
+build=${BUILD_DIR:-$root/build/fuzz}
 targets=(fuzz_settings fuzz_device_database fuzz_library_index)
 
 case "$mode" in
