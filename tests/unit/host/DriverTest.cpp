@@ -38,7 +38,10 @@ class DriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
     calls.clear();
-    system.commandLine = "\"" + dir.DataDirectory() + "host\" -x";
+    // The host's own path comes first, quoted, then an argument.
+    system.commandLine = '"';
+    system.commandLine += dir.DataDirectory();
+    system.commandLine += "host\" -x";
     pipes.readOpenFailures = fake::FakeUsbPipes::kAlways;  // no emulator attached
   }
   Driver& Make(bool withDatabase = true) {
