@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <system_error>
 
@@ -112,10 +111,9 @@ bool DeviceDatabase::LoadDeviceDatabase(const std::string& dataDir) {
   vendors_.clear();
   cpus_.clear();
   const std::string path = dataDir + kDeviceDatabaseFileName;
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(std::filesystem::path(path), ec)) return false;
   {
-    // Only read, but a file that cannot be opened for writing fails here.
+    // Only read, but a file that cannot be opened for writing fails here; so
+    // does a missing one (in|out never creates a file).
     std::fstream probe(path, std::ios::in | std::ios::out | std::ios::binary);
     if (!probe.is_open()) return false;
   }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
+
+#include "platform/System.h"
 
 namespace kz {
 
@@ -74,23 +74,24 @@ bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size
 
 }  // namespace
 
-void SaveSettings(const TargetConfig& rec, const std::string& dataDir) {
-  namespace fs = std::filesystem;
+void SaveSettings(const TargetConfig& rec, const std::string& dataDir, System& system) {
   const std::string target = dataDir + kSettingsFileName;
   const std::string temp = dataDir + kSettingsTempFileName;
-  std::error_code ec;
 
   // An existing settings file we may not write (read-only) stays as it is.
-  if (fs::exists(fs::path(target), ec)) {
-    std::fstream probe(target, std::ios::in | std::ios::out | std::ios::binary);
-    if (!probe.is_open()) return;
+  // The paths are used only with the C library and the system port, which
+  // both take them as the bytes the data directory holds.
+  if (std::FILE* existing = std::fopen(target.c_str(), "rb")) {
+    std::fclose(existing);
+    std::FILE* writable = std::fopen(target.c_str(), "r+b");
+    if (writable == nullptr) return;
+    std::fclose(writable);
   }
 
   if (!WriteWholeFile(temp, rec.Bytes(), kTargetConfigSize)) return;
-  // The replacement is one rename, so the settings file is always either the
+  // The replacement is one step, so the settings file is always either the
   // old or the new complete image.
-  fs::rename(fs::path(temp), fs::path(target), ec);
-  if (ec) fs::remove(fs::path(temp), ec);
+  if (!system.ReplaceFile(temp, target)) std::remove(temp.c_str());
 }
 
 }  // namespace kz

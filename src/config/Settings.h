@@ -9,6 +9,8 @@
 
 namespace kz {
 
+class System;
+
 inline constexpr const char* kSettingsFileName = "ZOLTKEIL.DSK";
 // A save writes this file in the data directory first and then moves it over
 // the settings file, so that an interrupted save never leaves a cut-off file.
@@ -36,6 +38,7 @@ void ApplySettingsDefaults(TargetConfig& rec);
 // Writes the 1340-byte record to dataDir + ZOLTKEIL.DSK. Errors are ignored;
 // the old file stays as it was when the new one cannot be written completely,
 // and an existing file that cannot be opened for writing is left alone.
-void SaveSettings(const TargetConfig& rec, const std::string& dataDir);
+// The replacement of the old file goes through the system port.
+void SaveSettings(const TargetConfig& rec, const std::string& dataDir, System& system);
 
 }  // namespace kz

@@ -57,7 +57,7 @@ void Driver::LoadSettingsAndClock() {
 }
 
 void Driver::Save() {
-  SaveSettings(config, dataDirectory);
+  SaveSettings(config, dataDirectory, ports_.system);
 }
 
 bool Driver::Startup() {

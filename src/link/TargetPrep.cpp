@@ -173,6 +173,9 @@ void TargetPrep::ResetTarget() {
 
 void TargetPrep::RequestStop() {
   if (cmd_.Link().LinkFailed()) return;
+  // Called from the host's stopping thread while the run thread may be
+  // reading or rewriting the configuration words.
+  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
   SetBit(state_.W[1], 4, true);
   cmd_.WriteConfiguration();
 }

@@ -16,6 +16,10 @@ class System {
   // Creates a named manual-reset event, initially not signalled. The driver
   // never waits on it; it exists because hosts may look for it.
   virtual void CreateNamedEvent(const char* name) = 0;
+  // Replaces `to` by `from` in one step, so that `to` is always either the old
+  // or the new complete file. Paths are bytes as the data directory holds
+  // them (the system code page on Windows). False when it failed.
+  virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
   // Posts a message to the host's window without waiting (the host notice).
   virtual void PostHostMessage(std::uintptr_t window, std::uint32_t message, std::uintptr_t wparam,
                                std::intptr_t lparam) = 0;

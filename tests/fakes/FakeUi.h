@@ -1,6 +1,7 @@
 #pragma once
 // A scripted Ui: records what was shown and plays the answers of modal forms.
 #include <deque>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,6 +52,11 @@ class FakeSystem : public System {
   std::string CommandLine() override { return commandLine; }
   char PathSeparator() const override { return '/'; }
   void CreateNamedEvent(const char* name) override { events.emplace_back(name); }
+  bool ReplaceFile(const std::string& from, const std::string& to) override {
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    return !ec;
+  }
   void PostHostMessage(std::uintptr_t w, std::uint32_t m, std::uintptr_t wp,
                        std::intptr_t lp) override {
     posted.push_back({w, m, wp, lp});

@@ -29,6 +29,7 @@ class PosixSystem : public System {
   std::string CommandLine() override;
   char PathSeparator() const override { return '/'; }
   void CreateNamedEvent(const char*) override {}
+  bool ReplaceFile(const std::string& from, const std::string& to) override;
   void PostHostMessage(std::uintptr_t, std::uint32_t, std::uintptr_t, std::intptr_t) override {}
 };
 

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -12,6 +13,10 @@ std::string PosixSystem::CommandLine() {
   for (auto& c : raw)
     if (c == '\0') c = ' ';
   return raw;
+}
+
+bool PosixSystem::ReplaceFile(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 PlatformPorts MakePlatformPorts() {

@@ -32,6 +32,7 @@ class Win32System : public System {
   std::string CommandLine() override;
   char PathSeparator() const override { return '\\'; }
   void CreateNamedEvent(const char* name) override;
+  bool ReplaceFile(const std::string& from, const std::string& to) override;
   void PostHostMessage(std::uintptr_t window, std::uint32_t message, std::uintptr_t wparam,
                        std::intptr_t lparam) override;
 };

@@ -12,6 +12,12 @@ void Win32System::CreateNamedEvent(const char* name) {
   CreateEventA(nullptr, TRUE, FALSE, name);
 }
 
+bool Win32System::ReplaceFile(const std::string& from, const std::string& to) {
+  // The A function takes the bytes in the system code page, as fopen does.
+  return MoveFileExA(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 void Win32System::PostHostMessage(std::uintptr_t window, std::uint32_t message,
                                   std::uintptr_t wparam, std::intptr_t lparam) {
   PostMessageA(reinterpret_cast<HWND>(window), message, static_cast<WPARAM>(wparam),

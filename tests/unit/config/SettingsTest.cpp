@@ -3,10 +3,24 @@
 #include <cstring>
 
 #include "config/Settings.h"
+#include "fakes/FakeUi.h"
 #include "unit/config/ConfigTestFiles.h"
 
 namespace kz {
 namespace {
+
+// Replaces files as the system does.
+fake::FakeSystem system;
+
+// A system on which replacing the settings file fails (disk full, locked file).
+class NoReplaceSystem : public fake::FakeSystem {
+ public:
+  int calls = 0;
+  bool ReplaceFile(const std::string&, const std::string&) override {
+    ++calls;
+    return false;
+  }
+};
 
 using test::ByteVector;
 using test::ScratchDir;
@@ -118,7 +132,7 @@ TEST(SettingsLoad, ReadOnlyFileCountsAsMissingAndIsNotSaved) {
   LoadSettings(rec, dir.Prefix());
   EXPECT_EQ(BytesOf(rec), WithDefaults(ByteVector(kTargetConfigSize, 0x11)));
 
-  SaveSettings(rec, dir.Prefix());
+  SaveSettings(rec, dir.Prefix(), system);
   EXPECT_EQ(dir.Read(kSettingsFileName), image);
   EXPECT_FALSE(std::filesystem::exists(dir.Path(kSettingsTempFileName)));
 }
@@ -128,7 +142,7 @@ TEST(SettingsSave, SaveThenLoadIsByteIdentical) {
   const ByteVector image = GoodImage();
   TargetConfig rec;
   std::memcpy(rec.Bytes(), image.data(), kTargetConfigSize);
-  SaveSettings(rec, dir.Prefix());
+  SaveSettings(rec, dir.Prefix(), system);
   EXPECT_EQ(dir.Read(kSettingsFileName), image);
   EXPECT_FALSE(std::filesystem::exists(dir.Path(kSettingsTempFileName)));
 
@@ -142,7 +156,7 @@ TEST(SettingsSave, ReplacesALongerFileWithExactly1340Bytes) {
   dir.Write(kSettingsFileName, ByteVector(5000, 0xAB));
   TargetConfig rec = Filled(0);
   ApplySettingsDefaults(rec);
-  SaveSettings(rec, dir.Prefix());
+  SaveSettings(rec, dir.Prefix(), system);
   const ByteVector saved = dir.Read(kSettingsFileName);
   ASSERT_EQ(saved.size(), kTargetConfigSize);
   EXPECT_TRUE(std::equal(kSettingsSignature.begin(), kSettingsSignature.end(), saved.begin()));
@@ -157,20 +171,32 @@ TEST(SettingsSave, FailedWriteLeavesTheOldFileIntact) {
   std::filesystem::create_directory(dir.Path(kSettingsTempFileName));
 
   TargetConfig rec = Filled(0x42);
-  SaveSettings(rec, dir.Prefix());
+  SaveSettings(rec, dir.Prefix(), system);
   EXPECT_EQ(dir.Read(kSettingsFileName), image);
   EXPECT_TRUE(std::filesystem::is_directory(dir.Path(kSettingsTempFileName)));
 
   // Nothing in the way: the save goes through.
   std::filesystem::remove(dir.Path(kSettingsTempFileName));
-  SaveSettings(rec, dir.Prefix());
+  SaveSettings(rec, dir.Prefix(), system);
   EXPECT_EQ(dir.Read(kSettingsFileName), BytesOf(rec));
+}
+
+TEST(SettingsSave, FailedReplacementLeavesTheOldFileAndNoTemporary) {
+  ScratchDir dir;
+  const ByteVector image = GoodImage();
+  dir.Write(kSettingsFileName, image);
+  NoReplaceSystem failing;
+  TargetConfig rec = Filled(0x42);
+  SaveSettings(rec, dir.Prefix(), failing);
+  EXPECT_EQ(failing.calls, 1);
+  EXPECT_EQ(dir.Read(kSettingsFileName), image);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path(kSettingsTempFileName)));
 }
 
 TEST(SettingsSave, MissingDirectoryIsIgnored) {
   ScratchDir dir;
   TargetConfig rec = Filled(0);
-  SaveSettings(rec, dir.Prefix() + "absent/");
+  SaveSettings(rec, dir.Prefix() + "absent/", system);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("absent")));
 }
 
