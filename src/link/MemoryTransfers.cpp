@@ -13,115 +13,64 @@ constexpr std::uint8_t kSfrBase = 0x80;
 constexpr int kReadPacket = 64;  // read pieces carry up to 64 bytes
 constexpr int kAddressSpace = 0x10000;
 
+// The shadow of a register the monitor may save: R0..R5 and the SFRs.
+std::uint8_t* ShadowCell(RegisterShadows& s, std::uint8_t a) {
+  if (a <= 0x05) return &s.R[a];
+  switch (a) {
+    case 0x81:
+      return &s.SP;
+    case 0x82:
+      return &s.DPL;
+    case 0x83:
+      return &s.DPH;
+    case 0x88:
+      return &s.TCON;
+    case 0xA2:
+      return &s.SfrA2;
+    case 0xA8:
+      return &s.IE;
+    case 0xC8:
+      return &s.T2CON;
+    case 0xD0:
+      return &s.PSW;
+    case 0xE0:
+      return &s.ACC;
+    case 0xF0:
+      return &s.B;
+    default:
+      return nullptr;
+  }
+}
+
+// The addresses each pod's monitor owns while the target is stopped; an empty
+// list means the pod is not routed at all.
+struct ShadowedAddresses {
+  std::uint8_t count;
+  std::uint8_t address[12];
+};
+constexpr ShadowedAddresses kShadowed[10] = {
+    {0, {}},
+    {6, {0x00, 0x82, 0x83, 0xA2, 0xD0, 0xE0}},                                       // pod 1
+    {7, {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0}},                                 // pod 2
+    {10, {0x00, 0x82, 0x83, 0x88, 0xA2, 0xA8, 0xC8, 0xD0, 0xE0, 0xF0}},              // pod 3
+    {7, {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0}},                                 // pod 4
+    {7, {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0}},                                 // pod 5
+    {7, {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0}},                                 // pod 6
+    {7, {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0}},                                 // pod 7
+    {9, {0x00, 0x01, 0x02, 0x03, 0x81, 0x82, 0x83, 0xD0, 0xE0}},                     // pod 8
+    {12, {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x81, 0x82, 0x83, 0x88, 0xD0, 0xE0}},  // pod 9
+};
+
 // The register shadow that stands for address a while the monitor has the
 // chip, or nullptr when a is read from the emulator. `podHasRow` tells whether
 // the pod is routed at all (pods without a row do nothing).
 std::uint8_t* ShadowFor(RegisterShadows& s, int pod, std::uint8_t a, bool& podHasRow) {
-  podHasRow = true;
-  switch (pod) {
-    case 3:
-      switch (a) {
-        case 0x00:
-          return &s.R[0];
-        case 0x82:
-          return &s.DPL;
-        case 0x83:
-          return &s.DPH;
-        case 0x88:
-          return &s.TCON;
-        case 0xA2:
-          return &s.SfrA2;
-        case 0xA8:
-          return &s.IE;
-        case 0xC8:
-          return &s.T2CON;
-        case 0xD0:
-          return &s.PSW;
-        case 0xE0:
-          return &s.ACC;
-        case 0xF0:
-          return &s.B;
-        default:
-          return nullptr;
-      }
-    case 2:
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-      switch (a) {
-        case 0x00:
-          return &s.R[0];
-        case 0x82:
-          return &s.DPL;
-        case 0x83:
-          return &s.DPH;
-        case 0xA8:
-          return &s.IE;
-        case 0xD0:
-          return &s.PSW;
-        case 0xE0:
-          return &s.ACC;
-        case 0xF0:
-          return &s.B;
-        default:
-          return nullptr;
-      }
-    case 1:
-      switch (a) {
-        case 0x00:
-          return &s.R[0];
-        case 0x82:
-          return &s.DPL;
-        case 0x83:
-          return &s.DPH;
-        case 0xA2:
-          return &s.SfrA2;
-        case 0xD0:
-          return &s.PSW;
-        case 0xE0:
-          return &s.ACC;
-        default:
-          return nullptr;
-      }
-    case 8:
-      if (a <= 0x03) return &s.R[a];
-      switch (a) {
-        case 0x81:
-          return &s.SP;
-        case 0x82:
-          return &s.DPL;
-        case 0x83:
-          return &s.DPH;
-        case 0xD0:
-          return &s.PSW;
-        case 0xE0:
-          return &s.ACC;
-        default:
-          return nullptr;
-      }
-    case 9:
-      if (a <= 0x05) return &s.R[a];
-      switch (a) {
-        case 0x81:
-          return &s.SP;
-        case 0x82:
-          return &s.DPL;
-        case 0x83:
-          return &s.DPH;
-        case 0x88:
-          return &s.TCON;
-        case 0xD0:
-          return &s.PSW;
-        case 0xE0:
-          return &s.ACC;
-        default:
-          return nullptr;
-      }
-    default:
-      podHasRow = false;
-      return nullptr;
-  }
+  podHasRow = pod >= 1 && pod <= 9;
+  if (!podHasRow) return nullptr;
+  const ShadowedAddresses& row = kShadowed[pod];
+  for (int i = 0; i < row.count; ++i)
+    if (row.address[i] == a) return ShadowCell(s, a);
+  return nullptr;
 }
 
 enum class RangeKind { ReadXdata, WriteXdata, ReadCode, WriteCode };

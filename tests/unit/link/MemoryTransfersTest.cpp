@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "link/MemoryTransfers.h"
 #include "unit/link/ConnRig.h"
 
@@ -152,6 +155,33 @@ TEST(MemoryTransfersRouting, WriteGoesToShadowOrChipByPod) {
   r.state.dataImage[0x10] = 0x33;
   r.mt.WriteSfrThroughShadows(0x10);
   EXPECT_EQ(r.emu.Sent().back()[0], 68);
+}
+
+// Every address of every pod: the monitor's registers are served from the
+// shadows without an exchange, everything else is read from the emulator.
+TEST(MemoryTransfersRouting, ShadowedAddressesOfEveryPod) {
+  const std::vector<std::vector<int>> shadowed = {
+      {0x00, 0x82, 0x83, 0xA2, 0xD0, 0xE0},                                      // pod 1
+      {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0},                                // pod 2
+      {0x00, 0x82, 0x83, 0x88, 0xA2, 0xA8, 0xC8, 0xD0, 0xE0, 0xF0},              // pod 3
+      {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0},                                // pod 4
+      {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0},                                // pod 5
+      {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0},                                // pod 6
+      {0x00, 0x82, 0x83, 0xA8, 0xD0, 0xE0, 0xF0},                                // pod 7
+      {0x00, 0x01, 0x02, 0x03, 0x81, 0x82, 0x83, 0xD0, 0xE0},                    // pod 8
+      {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x81, 0x82, 0x83, 0x88, 0xD0, 0xE0},  // pod 9
+  };
+  for (int pod = 1; pod <= 9; ++pod) {
+    TransfersRig r(pod);
+    const auto& owned = shadowed[static_cast<std::size_t>(pod - 1)];
+    for (int a = 0; a < 256; ++a) {
+      const bool isShadowed = std::find(owned.begin(), owned.end(), a) != owned.end();
+      const std::size_t before = r.emu.Sent().size();
+      r.mt.ReadSfrThroughShadows(static_cast<std::uint8_t>(a));
+      EXPECT_EQ(r.emu.Sent().size() - before, isShadowed ? 0u : 1u)
+          << "pod " << pod << " address " << a;
+    }
+  }
 }
 
 TEST(MemoryTransfersRouting, PodWithoutRowDoesNothing) {
