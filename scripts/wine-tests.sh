@@ -12,7 +12,8 @@ if [ ! -d "$WINEPREFIX" ]; then
 fi
 # The driver reads its data files beside the host program.
 cp -f "$here/build/linux/bin/KZ.MDB" "$here/build/linux/bin/KZ.FMD" "$win/" 2>/dev/null || true
-run() { xvfb-run -a wine "$@"; }
+# A dialog or message box that nobody answers must fail the run, not hang it.
+run() { timeout 300 xvfb-run -a wine "$@"; }
 cd "$win"
 run ./unit_tests.exe --gtest_brief=1
 if [ -f ./win32_host_test.exe ]; then

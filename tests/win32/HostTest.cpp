@@ -66,6 +66,16 @@ int main() {
   }
 
   Check(cap(2) == 8051, "DllUv3Cap(2) answers 8051");
+  // The test usbd12.dll beside this program serves the virtual emulator: the
+  // whole connection runs, with its progress window, the downloads from
+  // KZ.FMD, the calibration and the settings saved beside the program.
+  DeleteFileA("ZOLTKEIL.DSK");
+  Check(enumUv(nullptr, 2) == 8051, "EnumUv351(_, 2) connects to the virtual emulator");
+  WIN32_FILE_ATTRIBUTE_DATA settings{};
+  Check(GetFileAttributesExA("ZOLTKEIL.DSK", GetFileExInfoStandard, &settings) != FALSE &&
+            settings.nFileSizeLow == 1340 && settings.nFileSizeHigh == 0,
+        "the connection saved the 1340-byte settings file");
+  Check(enumUv(nullptr, 2) == 8051, "a second connection succeeds too");
   Check(cap(5) == 0, "DllUv3Cap(5) answers 0");
   Check(enumUv(nullptr, 1) == 0, "EnumUv351(_, 1) answers 0");
 
