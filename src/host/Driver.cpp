@@ -82,6 +82,9 @@ bool Driver::Startup() {
   // The subsystems above the link.
   transfersSink_ = std::make_unique<DriverInternals>(progress);
   transfers = std::make_unique<MemoryTransfers>(commands, state, config, transfersSink_->sink);
+  registers =
+      std::make_unique<RegisterAccess>(state, *transfers, running, abandon, pc16, host.pcCell);
+  registers->SetViewFunctions(viewGet_, viewSet_);
   prep = std::make_unique<TargetPrep>(commands, state, config, clockCache, details, *transfers);
   clock = std::make_unique<ClockGenerator>(config, clockCache, commands, state, progress,
                                            [this] { prep->PrepareTarget(); });
@@ -126,6 +129,7 @@ void Driver::TargetStateReset() {
   d[0x98] = d[0x99] = d[0xA8] = d[0xB8] = d[0xE0] = d[0xF0] = 0;
   state.pcShadow = 0;
   pc16 = 0;
+  registers->ResetPc();
   auto& s = state.shadows;
   s.ACC = s.PSW = s.DPH = s.DPL = s.TCON = s.T2CON = s.B = s.IE = 0;
 }
@@ -140,7 +144,9 @@ std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
     shadow.SetDefaultAttributes();
     TargetStateReset();
     if (host.callback != nullptr) {
-      // The register view (code 3) is handed over once register access exists.
+      // The host copies what it needs during the call.
+      RegisterViewDescriptor view = registers->Descriptor();
+      host.callback(3, &view);
       host.callback(4, const_cast<char*>(kUnassembleHere));
     }
   } else if (group == kFeatureGroup) {
@@ -191,19 +197,43 @@ std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
   return 0;
 }
 
-// Memory, register, breakpoint and execution entry points answer as a
-// refusal until those subsystems exist.
+// Memory, breakpoint and execution entry points answer as a refusal until
+// those subsystems exist.
 std::uint16_t Driver::AgMemAcc(std::uint16_t, std::uint8_t*, AddressRecord*, std::uint32_t) {
   return 1;
 }
 std::uint16_t Driver::AgMemAtt(std::uint16_t, std::uint32_t, AddressRecord*) {
   return 1;
 }
-std::uint16_t Driver::AgRegAcc(std::uint16_t, std::uint32_t, void*) {
-  return 1;
+std::uint16_t Driver::AgRegAcc(std::uint16_t code, std::uint32_t number, void* value) {
+  if (!started_) return 1;
+  const std::uint16_t answer = registers->RegAcc(code, number, value);
+  if (answer == 0) CommonEnd();
+  return answer;
 }
-std::uint16_t Driver::AgAllReg(std::uint16_t, void*) {
-  return 1;
+std::uint16_t Driver::AgAllReg(std::uint16_t code, void*) {
+  if (!started_) return 1;
+  const std::uint16_t answer = registers->AllReg(code);
+  if (answer == 0) CommonEnd();
+  return answer;
+}
+
+void Driver::SetRegisterViewFunctions(RegisterGetFn get, RegisterSetFn set) {
+  viewGet_ = get;
+  viewSet_ = set;
+  if (registers) registers->SetViewFunctions(get, set);
+}
+
+void Driver::RegisterViewGet(RegisterItem* item, std::int32_t selector) {
+  if (started_) registers->ViewGet(item, selector);
+}
+
+std::int32_t Driver::RegisterViewSet(RegisterItem* item, void* value) {
+  // A set refused for a run or the abandon flag ends without the common end.
+  if (!started_ || abandon || running) return 0;
+  const std::int32_t answer = registers->ViewSet(item, value);
+  CommonEnd();
+  return answer;
 }
 void* Driver::AgBreakFunc(std::uint16_t, std::uint16_t, std::uint32_t*, BreakpointRecord*) {
   return nullptr;

@@ -17,6 +17,7 @@
 #include "config/TargetConfig.h"
 #include "connect/ProgBar.h"
 #include "host/AG_DLL_DEF.h"
+#include "host/Registers.h"
 #include "host/ShadowMemory.h"
 #include "link/CommandSet.h"
 #include "link/EmulatorState.h"
@@ -112,6 +113,13 @@ class Driver {
   std::unique_ptr<Connection> connection;
   std::unique_ptr<HostProjectDialog> projectDialog;
   std::unique_ptr<DriverInternals> transfersSink_;
+  std::unique_ptr<RegisterAccess> registers;
+
+  // The plain functions the register view descriptor hands to the host; they
+  // lead back to RegisterViewGet and RegisterViewSet of this driver.
+  void SetRegisterViewFunctions(RegisterGetFn get, RegisterSetFn set);
+  void RegisterViewGet(RegisterItem* item, std::int32_t selector);
+  std::int32_t RegisterViewSet(RegisterItem* item, void* value);
 
   // Run by every entry point but AG_Serial after its work.
   void CommonEnd();
@@ -126,6 +134,8 @@ class Driver {
   // link open and connection. Nothing in the driver raises them.
   std::array<std::atomic<bool>, 2> abandonConditions_{};
   std::recursive_mutex runLock_;  // held only by the run routine
+  RegisterGetFn viewGet_ = nullptr;
+  RegisterSetFn viewSet_ = nullptr;
 };
 
 }  // namespace kz

@@ -24,6 +24,16 @@ struct Instance {
   std::unique_ptr<kz::Driver> driver;
 };
 
+kz::Driver& TheDriver();
+
+// The register view functions the host calls without a context argument.
+void KZ_CDECL RegisterViewGet(kz::RegisterItem* item, std::int32_t selector) {
+  TheDriver().RegisterViewGet(item, selector);
+}
+std::int32_t KZ_CDECL RegisterViewSet(kz::RegisterItem* item, void* value) {
+  return TheDriver().RegisterViewSet(item, value);
+}
+
 kz::Driver& TheDriver() {
   static Instance instance;
   static std::once_flag once;
@@ -31,6 +41,7 @@ kz::Driver& TheDriver() {
     instance.ports = kz::MakePlatformPorts();
     instance.driver = std::make_unique<kz::Driver>(
         kz::Ports{*instance.ports.usb, *instance.ports.ui, *instance.ports.system});
+    instance.driver->SetRegisterViewFunctions(&RegisterViewGet, &RegisterViewSet);
     instance.driver->Startup();
   });
   return *instance.driver;

@@ -134,8 +134,10 @@ TEST_F(DriverTest, InitialiseAnyItemAllocatesDefaultPagesAndResetsTarget) {
   EXPECT_EQ(d.state.dataImage[0x87], 0x77);
   EXPECT_EQ(d.state.shadows.ACC, 0);
   EXPECT_EQ(d.pc16, 0);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0], "4:U $\r");
+  // The register view first, then the command text.
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0], "3:");
+  EXPECT_EQ(calls[1], "4:U $\r");
 }
 
 TEST_F(DriverTest, FeatureQueriesAllAnswerZero) {
