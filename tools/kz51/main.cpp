@@ -10,7 +10,11 @@
 namespace {
 
 std::uint32_t KZ_CDECL HostCallback(std::uint32_t code, void* argument) {
-  if (code == 4 && argument != nullptr) {
+  if (code == 3 && argument != nullptr) {
+    const auto* view = static_cast<const kz::RegisterViewDescriptor*>(argument);
+    std::printf("  register view from driver: %d groups, %d items\n", view->groupCount,
+                view->itemCount);
+  } else if (code == 4 && argument != nullptr) {
     std::string text(static_cast<const char*>(argument));
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
     std::printf("  host command from driver: \"%s\"\n", text.c_str());
@@ -70,6 +74,13 @@ int main(int argc, char** argv) {
   std::printf("AG_Init(0x100) initialise:\n");
   std::int32_t r = drv.AG_Init(0x100, nullptr);
   std::printf("  answer %d, PC cell 0x%08X\n", r, pcCell);
+  std::uint32_t pc = 0;
+  std::uint8_t acc = 0, r0 = 0;
+  std::uint16_t dptr = 0;
+  if (drv.AG_RegAcc(1, 0x500, &pc) == 0 && drv.AG_RegAcc(1, 20, &acc) == 0 &&
+      drv.AG_RegAcc(1, 0, &r0) == 0 && drv.AG_RegAcc(1, 24, &dptr) == 0) {
+    std::printf("registers: PC 0x%08X, A 0x%02X, R0 0x%02X, DPTR 0x%04X\n", pc, acc, r0, dptr);
+  }
   int features = 0;
   for (std::uint16_t code = 0x201; code <= 0x207; ++code) features += drv.AG_Init(code, nullptr);
   std::printf("feature queries 0x201..0x207: %d supported\n", features);
