@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the native tests with AddressSanitizer + UndefinedBehaviorSanitizer
-# and with ThreadSanitizer, and runs them.
+# Builds the native tests (unit, virtual emulator, end to end) with
+# AddressSanitizer + UndefinedBehaviorSanitizer and with ThreadSanitizer, and
+# runs them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${KZ_JOBS:-2}
@@ -12,8 +13,10 @@ for kind in asan tsan; do
   dir="$here/build/$kind"
   cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKZ_SANITIZE="$flags" \
     -DKZ_BENCH=OFF >/dev/null
-  cmake --build "$dir" -j "$jobs" --target unit_tests
-  echo "== unit tests under $kind"
-  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1 \
-    "$dir/bin/unit_tests" --gtest_brief=1
+  cmake --build "$dir" -j "$jobs" --target unit_tests emu_tests e2e_tests
+  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1
+  for t in unit_tests emu_tests e2e_tests; do
+    echo "== $t under $kind"
+    (cd "$dir/bin" && "./$t" --gtest_brief=1)
+  done
 done

@@ -111,6 +111,9 @@ struct Outcome {
   std::vector<Call> calls;
   std::string stderrText;
   std::vector<std::uint8_t> settings;  // ZOLTKEIL.DSK after the child
+  // The child wrote ZOLTKEIL.DSK: the one prepared here was dated a year back,
+  // and a file of the same size is there whether the driver saved or not.
+  bool settingsRewritten = false;
   std::string error;
 };
 
@@ -166,6 +169,9 @@ Outcome RunScenario(const Scenario& s) {
     std::ofstream out(dir.Path() / "ZOLTKEIL.DSK", std::ios::binary);
     out.write(reinterpret_cast<const char*>(rec.data()), static_cast<std::streamsize>(rec.size()));
   }
+  const fs::path settingsPath = dir.Path() / "ZOLTKEIL.DSK";
+  const auto prepared = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365);
+  fs::last_write_time(settingsPath, prepared);
   const std::string result = (dir.Path() / "result.txt").string();
   const std::string errPath = (dir.Path() / "stderr.txt").string();
   const std::string argv0 = (dir.Path() / "e2e_tests").string();
@@ -221,8 +227,11 @@ Outcome RunScenario(const Scenario& s) {
     }
   }
   o.stderrText = ReadText(errPath);
-  const std::string settings = ReadText(dir.Path() / "ZOLTKEIL.DSK");
+  const std::string settings = ReadText(settingsPath);
   o.settings.assign(settings.begin(), settings.end());
+  std::error_code ec;
+  const auto written = fs::last_write_time(settingsPath, ec);
+  o.settingsRewritten = !ec && written > prepared;
   return o;
 }
 
@@ -283,6 +292,7 @@ TEST_P(ConnectionE2E, FirstConnectionDownloadsSecondReusesEverything) {
     EXPECT_EQ(SavedCalibrationValid(o), 1);
   }
   EXPECT_LT(second.packets, first.packets);
+  EXPECT_TRUE(o.settingsRewritten);
   EXPECT_EQ(SavedEmulatorIndex(o), p.emulatorIndex);
   std::cout << "[ e2e      ] " << p.label << ": first " << first.packets << " packets " << first.ms
             << " ms, second " << second.packets << " packets " << second.ms << " ms\n";
@@ -331,6 +341,7 @@ TEST_P(ConnectionE2EFailure, EndsInDialogFailureBoxAnswerZeroAndSavedSettings) {
   ASSERT_NE(box, std::string::npos) << o.stderrText;
   EXPECT_LT(dialog, box);
   EXPECT_EQ(o.stderrText.find(kFailureBox, box + 1), std::string::npos);
+  EXPECT_TRUE(o.settingsRewritten);
   EXPECT_EQ(o.settings.size(), kz::kTargetConfigSize);
   std::cout << "[ e2e      ] " << p.label << ": " << o.calls[0].packets << " packets "
             << o.calls[0].ms << " ms\n";

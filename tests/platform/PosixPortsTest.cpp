@@ -2,6 +2,11 @@
 // missing behaving as pipes that cannot be opened.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
 #include "platform/posix/PosixPorts.h"
 
 namespace kz {
@@ -33,6 +38,19 @@ TEST(PosixSystem, CommandLineJoinsArgumentsWithBlanks) {
   const std::string line = sys.CommandLine();
   EXPECT_NE(line.find("unit_tests"), std::string::npos);
   EXPECT_EQ(line.find('\0'), std::string::npos);
+  // The process's own arguments, one blank between each two.
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> args;
+  for (std::size_t at = 0; at < raw.size();) {
+    const std::size_t end = raw.find('\0', at);
+    args.push_back(raw.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    at = end == std::string::npos ? raw.size() : end + 1;
+  }
+  ASSERT_FALSE(args.empty());
+  std::string joined = args[0];
+  for (std::size_t i = 1; i < args.size(); ++i) joined += " " + args[i];
+  EXPECT_EQ(line, joined);
 }
 
 }  // namespace

@@ -140,6 +140,7 @@ TEST(FmduLibrary, BadLibrariesGiveLengthZeroAndOneBoxEach) {
   EXPECT_EQ(r.fmdu.ImageLength(), 0);
   r.library.WriteRaw({});  // empty file
   r.fmdu.LoadImage("X");
+  EXPECT_EQ(r.fmdu.ImageLength(), 0);
   r.library.Write({{"X", Pattern(20), 0}}, -1, false);  // wrong signature
   r.fmdu.LoadImage("X");
   EXPECT_EQ(r.fmdu.ImageLength(), 0);

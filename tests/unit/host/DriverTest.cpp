@@ -162,6 +162,8 @@ TEST_F(DriverTest, RegistrationStoresListedItemsOnly) {
   EXPECT_EQ(d.host.messageNumber, 0x8123u);
   EXPECT_EQ(d.host.breakpointAnchor, &anchor);
   EXPECT_EQ(d.host.pcCell, &cell);
+  EXPECT_EQ(d.host.kept309, 7u);  // accepted and kept, though never used
+  EXPECT_EQ(d.host.kept30B, 8u);
   EXPECT_EQ(std::memcmp(&before, &d.host, sizeof before), 0);
 }
 

@@ -271,9 +271,18 @@ TEST(TargetPrepRunIndicator, ClearAndStopRequest) {
 
 TEST(TargetPrepReset, ReadsRegistersAndZeroesThePc) {
   PrepRig r(2);
-  r.state.pcShadow = 0x1234;
+  // The register read reports PC 1234h (pod 2: PC low, PC high in bytes 4, 5),
+  // so only the reset's own zeroing leaves the PC at 0.
+  auto status = r.emu.respond;
+  r.emu.respond = [status](const fake::Packet& c, fake::Packet& rep) {
+    if (c[0] != 79) return status(c, rep);
+    rep = fake::MakePacket({0, 0, 0, 0, 0x34, 0x12});
+    return true;
+  };
+  r.state.pcShadow = 0x5678;
   r.prep.ResetTarget();
   EXPECT_EQ(r.Codes().back(), 79);
+  EXPECT_EQ(r.Sent(79).size(), 1u);
   EXPECT_EQ(r.state.pcShadow, 0u);
 }
 
