@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "config/ByteOrder.h"
+
 #if defined(_WIN32)
 #define KZ_CDECL __cdecl
 #else
@@ -48,18 +50,18 @@ struct RegisterGroup {
 };
 
 struct RegisterItem {
-  std::uint8_t one;         // 1 in every item
-  std::uint8_t group;       // 0 "Reg", 1 "Sys"
-  std::uint8_t zero;        // 0
-  std::uint16_t number;     // item number
-  char name[16];            // zero-filled
-  std::uint8_t isPc;        // 1 for the PC item only
-  std::uint8_t named;       // 1 for the 21 named items, 0 for the last
-  std::uint8_t changed;     // changed mark
-  std::uint8_t redraw;      // redraw mark
-  char valueText[32];       // value text
-  std::uint32_t lastValue;  // last value shown
-  std::uint32_t zeroWord;   // written 0
+  std::uint8_t one;      // 1 in every item
+  std::uint8_t group;    // 0 "Reg", 1 "Sys"
+  std::uint8_t zero;     // 0
+  LeU16 number;          // item number (unaligned in the host's layout)
+  char name[16];         // zero-filled
+  std::uint8_t isPc;     // 1 for the PC item only
+  std::uint8_t named;    // 1 for the 21 named items, 0 for the last
+  std::uint8_t changed;  // changed mark
+  std::uint8_t redraw;   // redraw mark
+  char valueText[32];    // value text
+  LeU32 lastValue;       // last value shown
+  LeU32 zeroWord;        // written 0
 };
 
 using RegisterGetFn = void(KZ_CDECL*)(RegisterItem* item, std::int32_t selector);

@@ -476,7 +476,7 @@ std::int32_t KZ_CDECL BoundSet(RegisterItem* item, void* value) {
 
 struct Handed {
   std::uint32_t code;
-  RegisterViewDescriptor view;  // copied during the call
+  alignas(8) RegisterViewDescriptor view;  // copied during the call; aligned for its pointers
   std::string text;
 };
 std::vector<Handed> handed;
