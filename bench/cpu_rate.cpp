@@ -12,29 +12,14 @@
 #include <string>
 
 #include "cpu/Cpu8051.h"
+#include "emu/SdccFiles.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-long MapSymbol(const std::string& map, const std::string& name) {
-  std::istringstream in(map);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream ls(line);
-    std::string area, addr, sym;
-    if ((ls >> area >> addr >> sym) && area == "C:" && sym == name)
-      return std::stol(addr, nullptr, 16);
-  }
-  return -1;
-}
+using kzemu::sdcc::MapSymbol;
+using kzemu::sdcc::ReadFile;
 
 int Fail(const std::string& why) {
   std::fprintf(stderr, "cpu_rate: %s\n", why.c_str());

@@ -17,17 +17,14 @@
 #include <vector>
 
 #include "cpu/Cpu8051.h"
+#include "emu/SdccFiles.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using kzemu::sdcc::MapSymbol;
+using kzemu::sdcc::ReadFile;
 
 int Shell(const std::string& cmd) {
   return std::system(cmd.c_str());
@@ -35,19 +32,6 @@ int Shell(const std::string& cmd) {
 
 std::string Quote(const fs::path& p) {
   return "'" + p.string() + "'";
-}
-
-// Address of a code symbol from the linker map ("C:   00000062  _kz_done ...").
-long MapSymbol(const std::string& map, const std::string& name) {
-  std::istringstream in(map);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream ls(line);
-    std::string area, addr, sym;
-    if (!(ls >> area >> addr >> sym)) continue;
-    if (area == "C:" && sym == name) return std::stol(addr, nullptr, 16);
-  }
-  return -1;
 }
 
 struct Snapshot {
