@@ -88,7 +88,6 @@ class Cpu8051 {
   std::function<void(std::uint8_t)>
       onSerialTx;  // byte written to SBUF goes out here (after the frame time)
   void SerialReceive(std::uint8_t byte);  // byte arriving at RXD
-  bool SerialIdle() const { return txCount_ == 0 && rxCount_ == 0 && rxQueue_.empty(); }
 
   // Intel HEX (types 00, 01, 02, 04 with a zero upper address) into code[].
   bool LoadIntelHex(const std::string& text, std::string* error);

@@ -103,7 +103,6 @@ class Firmware {
   // ---- state, for tests and the packaging ----
   int Pod() const { return cfg_.pod; }
   bool Executing() const { return executing_; }
-  bool LogicConfigured() const { return logicConfigured_; }
   // Configuration image bytes received by the last complete download.
   const std::vector<std::uint8_t>& LogicImage() const { return logicImage_; }
   std::uint32_t LogicDownloads() const { return logicDownloads_; }
@@ -114,10 +113,8 @@ class Firmware {
   const std::array<std::uint8_t, 32>& ConfigHeader() const { return configHeader_; }
   std::uint8_t MemoryMap(std::uint16_t a) const { return map_[a]; }
   std::uint8_t BreakpointByte(std::uint16_t a) const { return bp_[a]; }
-  std::array<std::uint16_t, 4> Words() const { return w_; }
   std::uint16_t Status0() const;
   std::uint16_t Status1() const;
-  std::uint8_t ControlByte() const { return control_; }
   const std::array<std::uint8_t, 23>& ClockRegisters(int subFunction) const {
     return clock_[static_cast<std::size_t>(subFunction & 3)];
   }
@@ -125,11 +122,8 @@ class Firmware {
   std::uint8_t ClockFactor() const { return clockFactor_; }
   std::uint8_t OptionByte(int i) const { return option_[static_cast<std::size_t>(i & 1)]; }
   std::uint32_t OptionAccesses() const { return optionAccesses_; }
-  std::uint32_t Served() const { return served_; }
   // CPU type code reported in status word 1 bits 0..2.
   std::uint8_t CpuTypeCode() const;
-  // The program counter the user program resumes at (valid while stopped).
-  std::uint16_t UserPc() const { return user_.pc; }
   // The user's value of a register the monitor owns while stopped.
   std::uint8_t UserRegister(std::uint8_t address) const { return user_.v[address]; }
   // Direct addresses the monitor of this pod saves and clobbers while stopped.

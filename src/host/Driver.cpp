@@ -37,11 +37,6 @@ constexpr char kUnassembleHere[] = "U $\r";
 
 }  // namespace
 
-struct DriverInternals {
-  explicit DriverInternals(TProgForm& form) : sink(form) {}
-  ProgressWindowSink sink;
-};
-
 Driver::Driver(Ports ports)
     : pods(kPodSlots),
       link(ports.usb),
@@ -80,8 +75,8 @@ bool Driver::Startup() {
   shadow.FreeAll();
   for (auto& c : abandonConditions_) c = false;
   // The subsystems above the link.
-  transfersSink_ = std::make_unique<DriverInternals>(progress);
-  transfers = std::make_unique<MemoryTransfers>(commands, state, config, transfersSink_->sink);
+  transferProgress_ = std::make_unique<ProgressWindowSink>(progress);
+  transfers = std::make_unique<MemoryTransfers>(commands, state, config, *transferProgress_);
   registers =
       std::make_unique<RegisterAccess>(state, *transfers, running, abandon, pc16, host.pcCell);
   registers->SetViewFunctions(viewGet_, viewSet_);

@@ -34,7 +34,7 @@ class TargetPrep;
 class Fmdu;
 class Connection;
 class HostProjectDialog;
-struct DriverInternals;
+class TransferProgress;
 
 struct Ports {
   UsbPipes& usb;
@@ -112,7 +112,6 @@ class Driver {
   std::unique_ptr<Fmdu> library;
   std::unique_ptr<Connection> connection;
   std::unique_ptr<HostProjectDialog> projectDialog;
-  std::unique_ptr<DriverInternals> transfersSink_;
   std::unique_ptr<RegisterAccess> registers;
 
   // The plain functions the register view descriptor hands to the host; they
@@ -134,6 +133,8 @@ class Driver {
   // link open and connection. Nothing in the driver raises them.
   std::array<std::atomic<bool>, 2> abandonConditions_{};
   std::recursive_mutex runLock_;  // held only by the run routine
+  // Draws long memory transfers in the progress window.
+  std::unique_ptr<TransferProgress> transferProgress_;
   RegisterGetFn viewGet_ = nullptr;
   RegisterSetFn viewSet_ = nullptr;
 };

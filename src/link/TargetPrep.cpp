@@ -16,6 +16,20 @@ void SetBit(std::uint16_t& word, int bit, bool on) {
   word = static_cast<std::uint16_t>(on ? (word | mask) : (word & ~mask));
 }
 
+// The watchdog and target reset switches: 1 and 2 set the enable bit and
+// choose breakpoint (1) or reset (2) with the mode bit; any other value is
+// stored back as 0 and clears the enable bit, leaving the mode bit alone.
+void ApplyThreeWaySwitch(std::uint8_t& mode, std::uint16_t& enableWord, int enableBit,
+                         std::uint16_t& modeWord, int modeBit) {
+  if (mode == 1 || mode == 2) {
+    SetBit(enableWord, enableBit, true);
+    SetBit(modeWord, modeBit, mode == 2);
+  } else {
+    mode = 0;
+    SetBit(enableWord, enableBit, false);
+  }
+}
+
 struct ClockClass {
   std::uint8_t cls;
   std::uint8_t factor;
@@ -64,20 +78,7 @@ void TargetPrep::ComposeConfiguration() {
     SetBit(W[3], 6, six);
     SetBit(W[3], 5, xtal2);
 
-    switch (config_.WatchdogMode) {
-      case 1:
-        SetBit(W[1], 14, true);
-        SetBit(W[3], 1, false);
-        break;
-      case 2:
-        SetBit(W[1], 14, true);
-        SetBit(W[3], 1, true);
-        break;
-      default:
-        config_.WatchdogMode = 0;
-        SetBit(W[1], 14, false);
-        break;
-    }
+    ApplyThreeWaySwitch(config_.WatchdogMode, W[1], 14, W[3], 1);
 
     SetBit(W[0], 8, true);
 
@@ -88,20 +89,7 @@ void TargetPrep::ComposeConfiguration() {
       SetBit(W[0], 9, true);
     }
 
-    switch (config_.TargetResetMode) {
-      case 1:
-        SetBit(W[0], 7, true);
-        SetBit(W[3], 0, false);
-        break;
-      case 2:
-        SetBit(W[0], 7, true);
-        SetBit(W[3], 0, true);
-        break;
-      default:
-        config_.TargetResetMode = 0;
-        SetBit(W[0], 7, false);
-        break;
-    }
+    ApplyThreeWaySwitch(config_.TargetResetMode, W[0], 7, W[3], 0);
 
     if (config_.EmulatorResetMode == 1) {
       SetBit(W[0], 6, true);

@@ -9,33 +9,21 @@
 
 #include "config/ByteOrder.h"
 #include "connect/CY22393.h"
+#include "fakes/FakeUi.h"
 #include "fakes/FakeUsbPipes.h"
-#include "platform/Ui.h"
+#include "unit/link/ConnRig.h"
 
 namespace kz {
 namespace {
 
 constexpr std::uint16_t kPassBits = 0x0580;  // bits 7, 8 and 10
 
-// Records every redraw of the progress window.
-struct ProgressUi : Ui {
-  std::vector<ProgressView> progress;
-  void MessageBox(MessageKind, const std::string&) override {}
-  bool RunModal(Form&) override { return false; }
-  void UpdateProgress(const ProgressView& view) override { progress.push_back(view); }
-};
-
 struct Timing {
   int a, b, c, x;
 };
 
-struct ClockRig {
-  fake::RecordingEmulator emu;
-  Transport link{emu.Pipes()};
-  EmulatorState state;
-  TargetConfig config{};
-  CommandSet cmd{link, state, config};
-  ProgressUi ui;
+struct ClockRig : test::ConnRig {
+  fake::FakeUi ui;  // records every redraw of the progress window
   TProgForm progress{ui};
   ClockCacheRecord cache{};
   int prepares = 0;
@@ -44,8 +32,7 @@ struct ClockRig {
   // Status word 1 the emulator reports for the timing fields last written.
   std::function<std::uint16_t(const Timing&)> status1 = [](const Timing&) { return 0; };
 
-  explicit ClockRig(int pod, std::int32_t crystal = 12000000) {
-    config.PodIndex = pod - 1;
+  explicit ClockRig(int pod, std::int32_t crystal = 12000000) : ConnRig(pod) {
     config.CrystalHz = crystal;
     emu.respond = [this](const fake::Packet& c, fake::Packet& r) {
       if (c[0] == 9)
@@ -59,16 +46,8 @@ struct ClockRig {
       for (int i = 0; i < 4; ++i) StoreLe<std::uint16_t>(&r[4 + 2 * i], emuW[i]);
       return true;
     };
-    link.Open();
-    emu.Forget();
   }
 
-  std::vector<fake::Packet> Sent(std::uint8_t code) const {
-    std::vector<fake::Packet> out;
-    for (const auto& p : emu.Sent())
-      if (p[0] == code) out.push_back(p);
-    return out;
-  }
   bool RecordMatchesCache() const {
     return std::memcmp(config.ClockCache, &cache, sizeof cache) == 0;
   }

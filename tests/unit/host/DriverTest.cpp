@@ -8,24 +8,12 @@
 
 #include "fakes/FakeUi.h"
 #include "fakes/FakeUsbPipes.h"
+#include "fakes/MinimalDatabase.h"
 #include "fakes/TempDir.h"
 #include "host/Driver.h"
 
 namespace kz {
 namespace {
-
-// The smallest database that loads: the header, no vendors, the end markers.
-std::vector<unsigned char> EmptyDatabase() {
-  const std::string header = "ZOLT MCU DataBase, !DO NOT MODIFY THIS FILE!";
-  std::vector<unsigned char> b(1 + 44 + 1 + 12, 0);
-  b[0] = 45;
-  std::memcpy(&b[1], header.data(), 44);
-  b[45] = 0x1A;
-  const std::uint32_t words[3] = {0u, 0x12345678u, 0x55AA00FFu};
-  for (int w = 0; w < 3; ++w)
-    for (int i = 0; i < 4; ++i) b[46 + 4 * w + i] = static_cast<unsigned char>(words[w] >> (8 * i));
-  return b;
-}
 
 std::vector<std::string> calls;
 std::uint32_t KZ_CDECL RecordingCallback(std::uint32_t code, void* arg) {
@@ -45,7 +33,7 @@ class DriverTest : public ::testing::Test {
     pipes.readOpenFailures = fake::FakeUsbPipes::kAlways;  // no emulator attached
   }
   Driver& Make(bool withDatabase = true) {
-    if (withDatabase) dir.Write("KZ.MDB", EmptyDatabase());
+    if (withDatabase) dir.Write("KZ.MDB", fake::EmptyDatabase());
     driver = std::make_unique<Driver>(Ports{pipes, ui, system});
     driver->Startup();
     return *driver;

@@ -11,6 +11,7 @@
 
 #include "fakes/FakeUi.h"
 #include "fakes/FakeUsbPipes.h"
+#include "fakes/MinimalDatabase.h"
 #include "fakes/TempDir.h"
 #include "host/Driver.h"
 #include "host/Registers.h"
@@ -454,18 +455,6 @@ TEST(RegisterViewSet, NewBankTakesTheRegistersWhenPswSelectsIt) {
 
 // ---- the driver: hand-over at initialisation and routing of the view ----
 
-std::vector<unsigned char> EmptyDatabase() {
-  const std::string header = "ZOLT MCU DataBase, !DO NOT MODIFY THIS FILE!";
-  std::vector<unsigned char> b(1 + 44 + 1 + 12, 0);
-  b[0] = 45;
-  std::memcpy(&b[1], header.data(), 44);
-  b[45] = 0x1A;
-  const std::uint32_t words[3] = {0u, 0x12345678u, 0x55AA00FFu};
-  for (int w = 0; w < 3; ++w)
-    for (int i = 0; i < 4; ++i) b[46 + 4 * w + i] = static_cast<unsigned char>(words[w] >> (8 * i));
-  return b;
-}
-
 Driver* boundDriver = nullptr;
 void KZ_CDECL BoundGet(RegisterItem* item, std::int32_t selector) {
   boundDriver->RegisterViewGet(item, selector);
@@ -494,7 +483,7 @@ class RegisterViewDriver : public ::testing::Test {
     handed.clear();
     system.commandLine = '"' + dir.DataDirectory() + "host\"";
     pipes.readOpenFailures = fake::FakeUsbPipes::kAlways;
-    dir.Write("KZ.MDB", EmptyDatabase());
+    dir.Write("KZ.MDB", fake::EmptyDatabase());
     driver = std::make_unique<Driver>(Ports{pipes, ui, system});
     boundDriver = driver.get();
     driver->SetRegisterViewFunctions(&BoundGet, &BoundSet);
