@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "DriverLibrary.h"
+#include "session/DriverLibrary.h"
 
 namespace {
 
