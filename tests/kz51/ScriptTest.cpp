@@ -260,6 +260,8 @@ TEST(Kz51Script, ErrorsStopTheScriptWithAClearMessage) {
   const std::string badType = (tmp.path() / "badtype.ihx").string();
   std::ofstream(badSum) << ":0300000002000CEF\n:03000300AABBCCC8\n:00000001FF\n";
   std::ofstream(badType) << ":0300000002000CEF\n:00000006FA\n:00000001FF\n";
+  const std::string beyond = (tmp.path() / "beyond.ihx").string();
+  std::ofstream(beyond) << ":020000040001F9\n:01001000559A\n:00000001FF\n";
   const std::string load = "load " + kExample;
   const struct {
     std::vector<std::string> commands;
@@ -269,6 +271,7 @@ TEST(Kz51Script, ErrorsStopTheScriptWithAClearMessage) {
       {{"connect", "load " + badSum}, "", badSum + ":2: bad checksum C8h"},
       {{"connect", "load " + badType}, "", badType + ":2: unknown record type 06h"},
       {{"connect", "load /nonexistent/x.ihx"}, "", "cannot open /nonexistent/x.ihx"},
+      {{"connect", "load " + beyond}, "", beyond + ": data up to 10010h lies beyond the 64 KB"},
       {{"connect", load, "break nosuch"}, "", "unknown symbol 'nosuch'"},
       {{"connect", load, "go until nosuch.c:3"}, "", "no line records for 'nosuch.c'"},
       {{"connect", load, "print nosuch"}, "", "unknown variable 'nosuch'"},

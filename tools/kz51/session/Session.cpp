@@ -262,9 +262,12 @@ Result<LoadInfo> Session::Load(const std::string& path) {
   std::string error;
   if (!ParseIntelHex(ss.str(), path, image, error)) return Result<LoadInfo>::Fail(error);
   if (image.ByteCount() == 0) return Result<LoadInfo>::Fail(path + ": holds no data");
-  if (image.High() > 0xFFFF)
-    return Result<LoadInfo>::Fail(path + ": data at " + std::to_string(image.High()) +
+  if (image.High() > 0xFFFF) {
+    char high[16];
+    std::snprintf(high, sizeof high, "%Xh", image.High());
+    return Result<LoadInfo>::Fail(path + ": data up to " + high +
                                   " lies beyond the 64 KB code space");
+  }
   for (auto& seg : image.segments) {
     kz::AddressRecord rec{kCodeBase | seg.address, 0, 0};
     const auto answer =
