@@ -110,6 +110,8 @@ TEST(Kz51Script, EveryCommandInOneSession) {
       "dump sfr:0x81 1",
       "dump code:0x62 2",
       "write pdata:0x10 77",
+      "write code:0x2000 A5C3",
+      "dump code:0x2000 2",
       "dump pdata:0x10 1",
       "step",
       "stepi 2",
@@ -179,6 +181,7 @@ TEST(Kz51Script, EveryCommandInOneSession) {
   EXPECT_EQ(at("dump idata:0x90 2")["hex"], "0102");
   EXPECT_EQ(at("dump code:0x62 2")["hex"], "80FE");  // done: sjmp $
   EXPECT_EQ(at("dump pdata:0x10 1")["hex"], "77");
+  EXPECT_EQ(at("dump code:0x2000 2")["hex"], "A5C3");
   EXPECT_EQ(at("step")["reason"], "step");
   EXPECT_EQ(at("step")["line"], 22);
   EXPECT_EQ(at("stepi 2")["reason"], "step");
