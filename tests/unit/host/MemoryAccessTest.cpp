@@ -32,6 +32,17 @@ TEST(MemoryAccess, DataBelow80IsReadFromTheEmulatorOnceThenFromTheShadowUntilARu
   EXPECT_EQ(r.pipes.Count(74), 1u);
 }
 
+TEST(MemoryAccess, SfrReadsAskTheEmulatorEveryTimeButForTheShadowedRegisters) {
+  DebugRig r(Firmware(3));
+  r.pipes.fw.Cpu().WriteSfr(0x8A, 0x5C);  // TL0
+  for (int pass = 0; pass < 2; ++pass) {
+    r.pipes.ResetCounts();
+    EXPECT_EQ(r.Read(0xF0000080u, 16)[10], 0x5C);
+    // Pod 3 shadows DPL, DPH and TCON: 13 of the 16 are read from the chip.
+    EXPECT_EQ(r.pipes.Count(75), 13u);
+  }
+}
+
 TEST(MemoryAccess, ChunksClipAtTheEndOfEachSpaceAndWrapWithoutTouchingTheBank) {
   struct Case {
     std::uint32_t address;
