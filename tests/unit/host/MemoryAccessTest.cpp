@@ -156,6 +156,27 @@ TEST(MemoryAccess, RegisterReadsFollowTheTargetAgainAfterARun) {
   EXPECT_EQ(r.Acc(), 0x5A);  // the written flag went with the run
 }
 
+TEST(MemoryAccess, RegisterWritesThroughTheRecordReachTheProgram) {
+  struct Case {
+    int pod;
+    std::uint32_t number;    // AG_RegAcc register number
+    std::uint8_t moveToAcc;  // MOV A,Rn
+  };
+  // R3 is plain RAM for pods 1 and 3 and a monitor-saved register for pod 9;
+  // R7 is plain RAM everywhere.
+  const Case cases[] = {{1, 3, 0xEB}, {3, 3, 0xEB}, {9, 3, 0xEB}, {1, 7, 0xEF}, {8, 7, 0xEF}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.pod) + "/" + std::to_string(c.number));
+    DebugRig r(Firmware(c.pod));
+    r.Load(0, {c.moveToAcc, 0x00});
+    r.Acc();  // a read first, as a host does
+    std::uint8_t v = 0x5A;
+    EXPECT_EQ(r.d->AgRegAcc(2, c.number, &v), 0);
+    r.Step(1);
+    EXPECT_EQ(r.Acc(), 0x5A);
+  }
+}
+
 TEST(MemoryAccess, CodeSpaceForcedByCodes3And4) {
   DebugRig r(Firmware(3));
   std::vector<std::uint8_t> b = {1, 2, 3};
