@@ -556,6 +556,9 @@ void Firmware::Answer(const Packet& cmd, Packet& rep) {
     case kClockClass:
       clockClass_ = cmd[1];
       clockFactor_ = cmd[2];
+      // A new clock class restarts the target chip, as the pod's reset line
+      // does: every target reset of the driver sends it.
+      if (!executing_) ResetChip();
       break;
     case kOptionAccess:
       ++optionAccesses_;
@@ -863,6 +866,15 @@ void Firmware::EnterMonitor(StopReason why) {
 void Firmware::LeaveMonitor() {
   for (const std::uint8_t a : ShadowedAddresses(cfg_.pod)) WriteDirectBlock(a, user_.v[a], false);
   cpu_.pc = user_.pc;
+}
+
+// The chip comes out of reset with the 8051's reset values in its SFRs and PC
+// 0; internal RAM keeps its contents. The monitor's save area then holds the
+// reset values of the registers it owns.
+void Firmware::ResetChip() {
+  LeaveMonitor();
+  cpu_.Reset();
+  EnterMonitor(StopReason::kNone);
 }
 
 void Firmware::RunBudget() {

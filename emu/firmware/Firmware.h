@@ -170,6 +170,7 @@ class Firmware {
   void WriteRegisters(const Packet& cmd);
   void EnterMonitor(StopReason why);
   void LeaveMonitor();
+  void ResetChip();
   void RunBudget();
   void WriteConfiguration(const Packet& cmd);
 
