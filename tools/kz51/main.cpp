@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DriverLibrary.h"
+#include "dap/Server.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ void Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "dap") == 0) return kzhost::dap::RunDap(argc - 2, argv + 2);
   std::string path = kzhost::DefaultDriverLibrary();
   bool connect = false;
   for (int i = 1; i < argc; ++i) {

@@ -1,0 +1,15 @@
+#include "dap/StdioBinary.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+
+void kzhost::dap::UseBinaryStdio() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
+#else
+void kzhost::dap::UseBinaryStdio() {}
+#endif
