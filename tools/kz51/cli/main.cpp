@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "DriverLibrary.h"
 #include "dap/Server.h"
+#include "session/DriverLibrary.h"
 
 namespace {
 
