@@ -1,93 +1,157 @@
 // kz51: the command-line debugger host. Loads the driver library, registers
-// itself as the host and drives it from its arguments.
+// itself as the host, and runs commands from -c and -f in order (or from an
+// interactive prompt when stdin is a terminal).
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "cli/Commands.h"
+#include "cli/Interrupt.h"
+#include "cli/Prompt.h"
 #include "dap/Server.h"
-#include "session/DriverLibrary.h"
+#include "session/HostProgram.h"
 
 namespace {
 
-std::uint32_t KZ_CDECL HostCallback(std::uint32_t code, void* argument) {
-  if (code == 3 && argument != nullptr) {
-    const auto* view = static_cast<const kz::RegisterViewDescriptor*>(argument);
-    std::printf("  register view from driver: %d groups, %d items\n", view->groupCount,
-                view->itemCount);
-  } else if (code == 4 && argument != nullptr) {
-    std::string text(static_cast<const char*>(argument));
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
-    std::printf("  host command from driver: \"%s\"\n", text.c_str());
-  } else {
-    std::printf("  host callback code %u\n", code);
-  }
-  return 0;
+using kz51::cli::CommandResult;
+
+// Exit statuses.
+constexpr int kAllSucceeded = 0;
+constexpr int kCommandFailed = 1;
+constexpr int kUsageError = 2;
+
+struct Step {
+  std::string text;
+  std::string origin;  // "-c" or "script.txt:12", for messages
+};
+
+std::string DefaultDriverPath() {
+  // Beside this program first: that is where the build and an installation
+  // put it, together with the driver's data files.
+  const std::string beside = kz51::HostProgramDirectory() + kzhost::DefaultDriverLibrary();
+  std::ifstream probe(beside, std::ios::binary);
+  return probe ? beside : std::string(kzhost::DefaultDriverLibrary());
 }
 
-void Usage() {
-  std::printf(
-      "usage: kz51 [--driver PATH] [--connect]\n"
-      "  Loads the driver, registers this program as its host and initialises it.\n"
-      "  --driver PATH  driver library (default: %s beside this program or on the search path)\n"
-      "  --connect      also connect to the emulator (EnumUv351)\n",
-      kzhost::DefaultDriverLibrary());
+// One command a line; '#' starts a comment.
+bool ReadScript(const std::string& path, std::vector<Step>& steps) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string line;
+  int n = 0;
+  while (std::getline(in, line)) {
+    ++n;
+    const auto hash = line.find('#');
+    if (hash != std::string::npos) line.erase(hash);
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    steps.push_back({line, path + ":" + std::to_string(n)});
+  }
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The debug adapter is the second front end over the session.
   if (argc >= 2 && std::strcmp(argv[1], "dap") == 0) return kzhost::dap::RunDap(argc - 2, argv + 2);
-  std::string path = kzhost::DefaultDriverLibrary();
-  bool connect = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--driver") == 0 && i + 1 < argc) {
-      path = argv[++i];
-    } else if (std::strcmp(argv[i], "--connect") == 0) {
-      connect = true;
-    } else {
-      Usage();
-      return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
+  CLI::App app{
+      "kz51: debug 8051 programs on the in-circuit emulator (or the virtual emulator)\n"
+      "Runs the commands of -c and -f in order, then exits; without them, offers a prompt\n"
+      "when stdin is a terminal (else reads commands from stdin). Exit status: 0 when\n"
+      "every command succeeded, 1 at the first failed command, 2 for a usage error.\n"
+      "Type 'help' at the prompt, or run: kz51 -c help",
+      "kz51"};
+  std::string driverPath = DefaultDriverPath();
+  bool json = false;
+  std::vector<std::string> commands, scripts;
+  app.add_option("--driver", driverPath, "driver library")->default_str(driverPath);
+  app.add_flag("--json", json, "print one JSON object per command");
+  auto* cOpt = app.add_option("-c", commands, "a command to run (may repeat)")
+                   ->type_name("COMMAND")
+                   ->allow_extra_args(false);
+  auto* fOpt = app.add_option("-f", scripts, "a script: one command a line, # comments")
+                   ->type_name("SCRIPT")
+                   ->allow_extra_args(false);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return e.get_exit_code() == 0 ? code : kUsageError;
+  }
+
+  // -c and -f in the order given.
+  std::vector<Step> steps;
+  std::size_t ci = 0, fi = 0;
+  for (const CLI::Option* opt : app.parse_order()) {
+    if (opt == cOpt && ci < commands.size()) {
+      steps.push_back({commands[ci++], "-c"});
+    } else if (opt == fOpt && fi < scripts.size()) {
+      const std::string& path = scripts[fi++];
+      if (!ReadScript(path, steps)) {
+        std::fprintf(stderr, "kz51: cannot read script %s\n", path.c_str());
+        return kUsageError;
+      }
     }
   }
-  kzhost::DriverExports drv;
-  std::string error;
-  if (!kzhost::LoadDriver(path, drv, error)) {
-    std::fprintf(stderr, "kz51: %s\n", error.c_str());
-    return 1;
-  }
-  std::printf("loaded %s: all 12 exports resolved\n", path.c_str());
-  std::printf("DllUv3Cap(2) = %d (architecture)\n", drv.DllUv3Cap(2));
+  const bool scripted = !commands.empty() || !scripts.empty();
+  const bool interactive = !scripted && kz51::cli::StdinIsTerminal();
 
-  static std::uint32_t pcCell = 0;
-  static kz::BreakpointRecord* breakpoints = nullptr;
-  drv.AG_Init(0x30A, reinterpret_cast<void*>(static_cast<std::uintptr_t>(1)));
-  drv.AG_Init(0x311, reinterpret_cast<void*>(static_cast<std::uintptr_t>(0x8000)));
-  drv.AG_Init(0x312, reinterpret_cast<void*>(&HostCallback));
-  drv.AG_Init(0x30E, &breakpoints);
-  drv.AG_Init(0x30F, &pcCell);
-  std::printf("registered window, message number, callback, breakpoint list and PC cell\n");
+  auto print = [json, interactive](const CommandResult& r) {
+    if (json && !r.json.is_null()) {
+      std::cout << r.json.dump() << std::endl;
+    } else if (!json && !r.text.empty()) {
+      // In scripts a failure also goes to stderr, where logs look for it.
+      std::ostream& os = (!r.ok && !interactive) ? std::cerr : std::cout;
+      os << r.text << std::endl;
+    }
+  };
 
-  if (connect) {
-    std::int32_t r = drv.EnumUv351(nullptr, 2);
-    std::printf("EnumUv351(_, 2) = %d (%s)\n", r, r == 8051 ? "connected" : "not connected");
+  kz51::Session session;
+  kz51::cli::Commands cmds(session, driverPath, print);
+  kz51::cli::InterruptToStop interrupt([&session] {
+    if (session.Running()) session.Stop();
+  });
+
+  if (scripted || !interactive) {
+    if (!scripted) {
+      std::string line;
+      while (std::getline(std::cin, line)) {
+        const auto hash = line.find('#');
+        if (hash != std::string::npos) line.erase(hash);
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        steps.push_back({line, "stdin"});
+      }
+    }
+    for (const Step& step : steps) {
+      const CommandResult r = cmds.Execute(step.text);
+      if (!r.ok) return kCommandFailed;
+      if (r.quit) break;
+    }
+    return kAllSucceeded;
   }
 
-  std::printf("AG_Init(0x100) initialise:\n");
-  std::int32_t r = drv.AG_Init(0x100, nullptr);
-  std::printf("  answer %d, PC cell 0x%08X\n", r, pcCell);
-  std::uint32_t pc = 0;
-  std::uint8_t acc = 0, r0 = 0;
-  std::uint16_t dptr = 0;
-  if (drv.AG_RegAcc(1, 0x500, &pc) == 0 && drv.AG_RegAcc(1, 20, &acc) == 0 &&
-      drv.AG_RegAcc(1, 0, &r0) == 0 && drv.AG_RegAcc(1, 24, &dptr) == 0) {
-    std::printf("registers: PC 0x%08X, A 0x%02X, R0 0x%02X, DPTR 0x%04X\n", pc, acc, r0, dptr);
+  std::printf("kz51: driver %s; type 'help' for the commands, 'quit' to leave\n",
+              driverPath.c_str());
+  kz51::cli::LineReader reader;
+  for (;;) {
+    auto line = reader.Read("(kz51) ");
+    if (!line) {
+      if (interrupt.TakeInterrupted()) {
+        std::printf("\n");
+        continue;
+      }
+      std::printf("\n");
+      break;
+    }
+    interrupt.TakeInterrupted();
+    if (line->find_first_not_of(" \t\r") == std::string::npos) continue;
+    reader.Remember(*line);
+    const CommandResult r = cmds.Execute(*line);
+    if (r.quit) break;
   }
-  int features = 0;
-  for (std::uint16_t code = 0x201; code <= 0x207; ++code) features += drv.AG_Init(code, nullptr);
-  std::printf("feature queries 0x201..0x207: %d supported\n", features);
-  std::printf("AG_Serial(1) = %d, AG_HistFunc(3) = %d\n", drv.AG_Serial(1, 0, 0, nullptr),
-              drv.AG_HistFunc(3));
-  std::printf("AG_Init(0x40C) exit = %d\n", drv.AG_Init(0x40C, nullptr));
-  return 0;
+  return kAllSucceeded;
 }
