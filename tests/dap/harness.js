@@ -119,3 +119,48 @@ class RawClient {
 }
 
 module.exports = { startClient, RawClient, program, launchArgs, line, source, hostPath, timeout };
+
+// ucsim's view of the same program at the `hits`-th arrival at `address`:
+// internal RAM and the first 256 bytes of xdata.
+function s51Snapshot(name, address, hits) {
+  const cmd = 'break 0x' + address.toString(16) + '\n' + 'run\n'.repeat(hits) +
+    'di 0 0xff\ndx 0 0xff\nquit\n';
+  const out = cp.execFileSync('s51', ['-t', '8052', '-b', program(name)],
+    { input: cmd, timeout: 60000 }).toString();
+  const iram = [];
+  const xram = [];
+  let inX = false;
+  for (const l of out.split('\n')) {
+    const m = /^(?:\d+> )*0x([0-9a-f]{2,4}) ((?:[0-9a-f]{2} ?){1,8})/.exec(l);
+    if (!m) continue;
+    if (m[1].length === 4) inX = true;
+    const at = parseInt(m[1], 16);
+    const bytes = m[2].trim().split(' ').map((b) => parseInt(b, 16));
+    bytes.forEach((b, i) => ((inX ? xram : iram)[at + i] = b));
+  }
+  if (iram.length !== 256 || xram.length !== 256) throw new Error('unexpected s51 output:\n' + out);
+  const pc = /F 0x([0-9a-f]+)\s*$/m.exec(out);
+  return { iram, xram, pc: pc ? parseInt(pc[1], 16) : -1 };
+}
+
+const typeLayout = {
+  'char': [1, true], 'unsigned char': [1, false], 'int': [2, true], 'unsigned int': [2, false],
+  'long': [4, true], 'unsigned long': [4, false],
+};
+
+// The integer an evaluate result with `memoryReference` and `type` shows,
+// read from a ucsim snapshot.
+function valueIn(snap, memoryReference, type) {
+  const m = /^(data|idata|xdata):0x([0-9A-F]+)$/.exec(memoryReference);
+  if (!m || !typeLayout[type]) throw new Error('cannot read ' + memoryReference + ' ' + type);
+  const [size, signed] = typeLayout[type];
+  const mem = m[1] === 'xdata' ? snap.xram : snap.iram;
+  const at = parseInt(m[2], 16);
+  let v = 0;
+  for (let i = size - 1; i >= 0; i--) v = v * 256 + mem[at + i];
+  if (signed && v >= 2 ** (8 * size - 1)) v -= 2 ** (8 * size);
+  return v;
+}
+
+module.exports.s51Snapshot = s51Snapshot;
+module.exports.valueIn = valueIn;

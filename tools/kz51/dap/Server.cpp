@@ -101,7 +101,7 @@ Server::Server(std::istream& in, std::ostream& out, Log& log, Options options)
   on("configurationDone", State::Launched, false, &Server::ConfigurationDone);
   on("threads", State::Initialized, true, &Server::Threads);
   on("disconnect", State::Fresh, true, &Server::Disconnect);
-  on("terminate", State::Launched, true, &Server::Disconnect);
+  on("terminate", State::Launched, true, &Server::Terminate);
   on("setBreakpoints", State::Launched, true, &Server::SetBreakpoints);
   on("setFunctionBreakpoints", State::Launched, true, &Server::SetFunctionBreakpoints);
   on("setInstructionBreakpoints", State::Launched, true, &Server::SetInstructionBreakpoints);
@@ -288,15 +288,19 @@ json Server::Threads(const json&) {
   return json{{"threads", json::array({json{{"id", kThreadId}, {"name", "8051"}}})}};
 }
 
-json Server::Disconnect(const json&) {
+json Server::Disconnect(const json& args) {
+  Terminate(args);
+  done_ = true;
+  return nullptr;
+}
+
+json Server::Terminate(const json&) {
   if (session_.Running()) session_.Stop();
   JoinWaiter();
   session_.Close();
-  const bool terminate = state_ != State::Terminated && state_ >= State::Launched;
+  if (state_ >= State::Launched && state_ != State::Terminated)
+    after_.push_back([this] { SendEvent("terminated"); });
   state_ = State::Terminated;
-  if (terminate) after_.push_back([this] { SendEvent("terminated"); });
-  // disconnect ends the adapter; terminate leaves it for the disconnect.
-  done_ = done_ || true;
   return nullptr;
 }
 

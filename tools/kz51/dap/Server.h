@@ -53,6 +53,7 @@ class Server {
   json ConfigurationDone(const json& args);
   json Threads(const json& args);
   json Disconnect(const json& args);
+  json Terminate(const json& args);
   json SetBreakpoints(const json& args);
   json SetFunctionBreakpoints(const json& args);
   json SetInstructionBreakpoints(const json& args);
