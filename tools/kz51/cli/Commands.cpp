@@ -86,9 +86,9 @@ std::string Hex2(unsigned v) {
   return buf;
 }
 
-// "SPACE:ADDR".
-bool ParseSpaceAddress(const std::string& text, MemorySpace& space, std::uint32_t& address,
-                       std::string& error) {
+// "SPACE:ADDR", where ADDR may also name a variable of the .cdb.
+bool ParseSpaceAddress(const std::string& text, const Symbols& symbols, MemorySpace& space,
+                       std::uint32_t& address, std::string& error) {
   const auto colon = text.find(':');
   if (colon == std::string::npos) {
     error = "'" + text +
@@ -101,11 +101,15 @@ bool ParseSpaceAddress(const std::string& text, MemorySpace& space, std::uint32_
     error = "unknown memory space '" + name + "' (code, data, idata, sfr, xdata, pdata)";
     return false;
   }
-  if (!ParseNumber(text.substr(colon + 1), address)) {
-    error = "'" + text.substr(colon + 1) + "' is not an address (0x1234, 1234h or decimal)";
-    return false;
+  const std::string where = text.substr(colon + 1);
+  if (ParseNumber(where, address)) return true;
+  const cdb::Variable* v = symbols.FindVariable(where);
+  if (v != nullptr && v->address) {
+    address = *v->address;
+    return true;
   }
-  return true;
+  error = "'" + where + "' is neither an address (0x1234, 1234h, decimal) nor a variable";
+  return false;
 }
 
 bool ParseCount(const std::string& text, std::uint32_t& n, std::string& error) {
@@ -527,7 +531,7 @@ CommandResult Commands::Run(const std::string& rawLine) {
                                 : "usage: write SPACE:ADDR HEXBYTES");
     MemorySpace space{};
     std::uint32_t address = 0;
-    if (!ParseSpaceAddress(arg(1), space, address, error)) return fail(error);
+    if (!ParseSpaceAddress(arg(1), symbols, space, address, error)) return fail(error);
     r.json["space"] = MemorySpaceName(space);
     r.json["address"] = address;
     if (cmd == "dump") {

@@ -47,7 +47,9 @@ bool ReadScript(const std::string& path, std::vector<Step>& steps) {
     ++n;
     const auto hash = line.find('#');
     if (hash != std::string::npos) line.erase(hash);
-    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) continue;
+    line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
     steps.push_back({line, path + ":" + std::to_string(n)});
   }
   return true;
@@ -67,9 +69,11 @@ int main(int argc, char** argv) {
       "kz51"};
   std::string driverPath = DefaultDriverPath();
   bool json = false;
+  bool echo = false;
   std::vector<std::string> commands, scripts;
   app.add_option("--driver", driverPath, "driver library")->default_str(driverPath);
   app.add_flag("--json", json, "print one JSON object per command");
+  app.add_flag("--echo", echo, "show each command of -c/-f before its result, as at the prompt");
   auto* cOpt = app.add_option("-c", commands, "a command to run (may repeat)")
                    ->type_name("COMMAND")
                    ->allow_extra_args(false);
@@ -127,6 +131,7 @@ int main(int argc, char** argv) {
       }
     }
     for (const Step& step : steps) {
+      if (echo && !json) std::cout << "(kz51) " << step.text << std::endl;
       const CommandResult r = cmds.Execute(step.text);
       if (!r.ok) return kCommandFailed;
       if (r.quit) break;

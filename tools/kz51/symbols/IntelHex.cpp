@@ -58,7 +58,9 @@ bool ParseIntelHex(const std::string& text, const std::string& name, HexImage& i
   std::uint32_t base = 0;  // from extended segment / linear address records
   bool sawEnd = false;
   auto fail = [&](const std::string& what) {
-    error = name + ":" + std::to_string(lineNo) + ": " + what;
+    std::ostringstream msg;  // not operator+: GCC 12 -Wrestrict misfires on it at -O3
+    msg << name << ':' << lineNo << ": " << what;
+    error = msg.str();
     return false;
   };
   while (std::getline(in, line)) {

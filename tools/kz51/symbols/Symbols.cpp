@@ -121,12 +121,12 @@ std::vector<std::string> Symbols::LoadBeside(const std::string& programPath) {
   const fs::path mapPath = fs::path(base).concat(".map");
   if (ReadWhole(mapPath, text)) {
     mapSymbols = map::Parse(text);
-    read.push_back(mapPath.string());
+    read.push_back(mapPath.generic_string());
   }
   const fs::path cdbPath = fs::path(base).concat(".cdb");
   if (ReadWhole(cdbPath, text)) {
     cdb = cdb::Parse(text);
-    read.push_back(cdbPath.string());
+    read.push_back(cdbPath.generic_string());
   }
   Set(std::move(cdb), std::move(mapSymbols));
   // Listings: one per module, named after it, beside the program.
@@ -139,10 +139,10 @@ std::vector<std::string> Symbols::LoadBeside(const std::string& programPath) {
     const fs::path lst = dir / (m + ".lst");
     if (ReadWhole(rst, text)) {
       listing_.AddRelocated(text);
-      read.push_back(rst.string());
+      read.push_back(rst.generic_string());
     } else if (ReadWhole(lst, text)) {
       listing_.AddUnrelocated(text, m, cdb_.asmLines);
-      read.push_back(lst.string());
+      read.push_back(lst.generic_string());
     }
   }
   return read;
