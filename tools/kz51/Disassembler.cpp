@@ -252,6 +252,14 @@ Entry Lookup(std::uint8_t op) {
   return {"DB", 1};  // not reached: every opcode is listed above
 }
 
+// Prefix and operand, appended rather than built with "literal" + string,
+// which GCC 12 warns about wrongly at -O3 (-Wrestrict).
+std::string Cat(const char* prefix, const std::string& rest) {
+  std::string r(prefix);
+  r += rest;
+  return r;
+}
+
 std::string DirectName(std::uint8_t a) {
   if (a >= 0x80 && kSfrNames[a - 0x80] != nullptr) return kSfrNames[a - 0x80];
   return Hex8(a);
@@ -290,7 +298,7 @@ Instruction Disassemble(std::uint16_t address, const std::uint8_t* bytes) {
   ins.isCall = (op & 0x1F) == 0x11 || op == 0x12;
   const std::uint16_t next = static_cast<std::uint16_t>(address + e.length);
   std::string text = e.mnemonic;
-  if (op == 0xA5) text += " " + Hex8(op);
+  if (op == 0xA5) text += Cat(" ", Hex8(op));
   const Op ops[3] = {e.a, e.b, e.c};
   for (int i = 0; i < 3 && ops[i] != Op::None; ++i) {
     std::string s;
@@ -319,10 +327,10 @@ Instruction Disassemble(std::uint16_t address, const std::uint8_t* bytes) {
         s = "@A+PC";
         break;
       case Op::Rn:
-        s = "R" + std::to_string(op & 7);
+        s = Cat("R", std::to_string(op & 7));
         break;
       case Op::AtRi:
-        s = "@R" + std::to_string(op & 1);
+        s = Cat("@R", std::to_string(op & 1));
         break;
       case Op::Direct:
         s = DirectName(bytes[1]);
@@ -331,19 +339,19 @@ Instruction Disassemble(std::uint16_t address, const std::uint8_t* bytes) {
         s = DirectName(bytes[2]);
         break;
       case Op::Imm:
-        s = "#" + Hex8(bytes[1]);
+        s = Cat("#", Hex8(bytes[1]));
         break;
       case Op::Imm2:
-        s = "#" + Hex8(bytes[2]);
+        s = Cat("#", Hex8(bytes[2]));
         break;
       case Op::Imm16:
-        s = "#" + Hex16(static_cast<std::uint16_t>(bytes[1] << 8 | bytes[2]));
+        s = Cat("#", Hex16(static_cast<std::uint16_t>(bytes[1] << 8 | bytes[2])));
         break;
       case Op::Bit:
         s = BitName(bytes[1]);
         break;
       case Op::NotBit:
-        s = "/" + BitName(bytes[1]);
+        s = Cat("/", BitName(bytes[1]));
         break;
       case Op::Rel:
         ins.target =
@@ -359,7 +367,8 @@ Instruction Disassemble(std::uint16_t address, const std::uint8_t* bytes) {
         s = Hex16(static_cast<std::uint16_t>(ins.target));
         break;
     }
-    text += (i == 0 ? " " : ",") + s;
+    text += i == 0 ? " " : ",";
+    text += s;
   }
   ins.text = std::move(text);
   return ins;

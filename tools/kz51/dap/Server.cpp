@@ -326,6 +326,7 @@ void Server::StartRun(Session::RunKind kind, const char* stepReason) {
     return;
   }
   running_ = true;
+  log_.Line("run started");
   const std::string reason = stepReason;
   waiter_ = std::thread([this, reason] {
     auto stop = session_.Wait();
@@ -350,6 +351,7 @@ void Server::ReportStop(const kz51::Result<kz51::StopEvent>& stop, const std::st
     body["reason"] = stepReason;
   }
   running_ = false;
+  log_.Line("stopped: " + body["reason"].get<std::string>());
   SendEvent("stopped", body);
 }
 
