@@ -19,6 +19,11 @@ run ./unit_tests.exe --gtest_brief=1
 if [ -f ./win32_host_test.exe ]; then
   run ./win32_host_test.exe
 fi
+if [ -f ./win32_debug_host.exe ]; then
+  bash "$here/scripts/wine-debug-test.sh"
+fi
+# kz51.exe prints the same JSON as kz51 on Linux for the same script.
+bash "$here/tests/kz51/wine-compare.sh"
 # The debug adapter's suites against kz51.exe dap: node drives the adapter
 # under wine; the test programs and ucsim are the native build's.
 if [ -f ./kz51.exe ] && [ -d "$here/tests/dap/node_modules" ]; then

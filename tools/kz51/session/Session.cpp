@@ -395,10 +395,13 @@ Result<StopEvent> Session::RunGo(int code, std::uint32_t until) {
     inRun_ = false;
     if (!stopWhileInCallback_.load() || StopRequested()) break;
     // Stopped to run breakpoint commands: run them, then carry on.
+    // The target is stopped while they run, so they may read and write it.
+    running_ = false;
     for (const auto& text : handedBack_) {
       ran.push_back(text);
       if (commandRunner_) commandRunner_(text);
     }
+    running_ = true;
     if (StopRequested()) break;
   }
   StopReason reason = StopReason::Stopped;
