@@ -11,6 +11,8 @@ const h = require('./harness');
 const P = 'stepper';
 
 async function launched(dc, extra, lines) {
+  dc.stops = [];
+  dc.on('stopped', (e) => dc.stops.push(e));
   const initialized = dc.waitForEvent('initialized');
   await dc.initializeRequest({ adapterID: 'kz51', linesStartAt1: true, columnsStartAt1: true });
   await dc.launchRequest(h.launchArgs(P, extra));
@@ -22,10 +24,20 @@ async function launched(dc, extra, lines) {
   }
 }
 
+// The stopped event that follows `request`'s response: events are matched
+// by sequence number, so an event is never taken for a later request.
 async function stoppedAfter(dc, request) {
-  const stopped = dc.waitForEvent('stopped');
-  await request;
-  return (await stopped).body;
+  const response = await request;
+  const deadline = Date.now() + h.timeout;
+  for (;;) {
+    const e = dc.stops.find((x) => x.seq > response.seq);
+    if (e) {
+      dc.stops = dc.stops.filter((x) => x.seq > e.seq);
+      return e.body;
+    }
+    if (Date.now() > deadline) throw new Error('no stopped event after ' + response.command);
+    await new Promise((r) => setTimeout(r, 5));
+  }
 }
 
 async function top(dc) {
@@ -170,9 +182,7 @@ test('next over a call, variables and memory written, pause of a free run', asyn
     await dc.setBreakpointsRequest({ source: h.source(P), breakpoints: [] });
     await dc.continueRequest({ threadId: 1 });
     await new Promise((r) => setTimeout(r, 500));
-    const paused = dc.waitForEvent('stopped');
-    await dc.pauseRequest({ threadId: 1 });
-    assert.strictEqual((await paused).body.reason, 'pause');
+    assert.strictEqual((await stoppedAfter(dc, dc.pauseRequest({ threadId: 1 }))).reason, 'pause');
     const f = await top(dc);
     assert.strictEqual(f[0].name, 'main');
     assert.ok(Number((await evaluate(dc, 'spins')).result) > 0);
