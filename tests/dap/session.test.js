@@ -14,9 +14,11 @@ async function launched(dc, extra, lines) {
   dc.stops = [];
   dc.on('stopped', (e) => dc.stops.push(e));
   const initialized = dc.waitForEvent('initialized');
+  const banner = dc.assertOutput('console', 'kz51: connected to ');
   await dc.initializeRequest({ adapterID: 'kz51', linesStartAt1: true, columnsStartAt1: true });
   await dc.launchRequest(h.launchArgs(P, extra));
   await initialized;
+  assert.match((await banner).body.output, /loaded \d+ bytes from stepper\.ihx \(0x0000\.\.0x[0-9A-F]{4}\)/);
   if (lines) {
     const r = await dc.setBreakpointsRequest({
       source: h.source(P), breakpoints: lines.map((line) => ({ line })) });

@@ -260,13 +260,24 @@ json Server::Launch(const json& args) {
     session_.Close();
     throw RequestError{error};
   };
-  if (auto r = session_.Connect(); !r) fail(r.error());
+  auto connected = session_.Connect();
+  if (!connected) fail(connected.error());
   auto loaded = session_.Load(program);
   if (!loaded) fail(loaded.error());
   if (!session_.symbols().HasDebugInfo()) fail("no debug information in " + base + ".cdb");
   if (auto r = session_.Reset(); !r) fail(r.error());
   state_ = State::Launched;
-  after_.push_back([this] { SendEvent("initialized"); });
+  // What the debug console shows first: the emulator and the program.
+  std::string summary = "kz51: connected to " +
+                        (connected->model.empty() ? std::string("the emulator") : connected->model);
+  if (connected->pod != 0)
+    summary += ", pod " + std::to_string(connected->pod) + " (" + connected->podName + ")";
+  summary += "; loaded " + std::to_string(loaded->bytes) + " bytes from " + BaseName(program) +
+             " (" + HexAddress(loaded->low) + ".." + HexAddress(loaded->high) + ")\n";
+  after_.push_back([this, summary] {
+    SendEvent("output", {{"category", "console"}, {"output", summary}});
+    SendEvent("initialized");
+  });
   return nullptr;
 }
 
