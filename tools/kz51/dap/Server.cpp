@@ -841,6 +841,7 @@ json Server::Disassemble(const json& args) {
   const int skip = std::max(0, args.value("instructionOffset", 0));
   const int count = args.at("instructionCount").get<int>();
   if (count < 0 || count > 4096) throw RequestError{"instructionCount must be 0..4096"};
+  if (before > 4096 || skip > 65536) throw RequestError{"instructionOffset is out of range"};
   const auto& symbols = session_.symbols();
   // Code before the address: decode forward from far enough back, from the
   // start of the function when there is one, and keep the last instructions.
@@ -850,11 +851,16 @@ json Server::Disassemble(const json& args) {
     if (const auto* f = symbols.FunctionAt(address); f != nullptr && f->start && *f->start >= from)
       from = *f->start;
   }
-  const auto code = Require(session_.Read(MemorySpace::Code, 0, 0x10000));
+  // Only the code the listing covers is read: at most 3 bytes an instruction.
+  const std::uint32_t last = std::min<std::uint32_t>(0xFFFF, address + 3u * (skip + count) + 2u);
+  const auto window = Require(session_.Read(MemorySpace::Code, from, last - from + 1));
+  auto code = [&](std::uint32_t a) -> std::uint8_t {
+    return a >= from && a <= last ? window[a - from] : 0;
+  };
   std::vector<Instruction> list;
   std::uint32_t at = from;
   while (at < address) {
-    std::uint8_t b[3] = {code[at], code[(at + 1) & 0xFFFF], code[(at + 2) & 0xFFFF]};
+    std::uint8_t b[3] = {code(at), code(at + 1), code(at + 2)};
     list.push_back(kzhost::Disassemble(static_cast<std::uint16_t>(at), b));
     at += list.back().length;
   }
@@ -870,7 +876,7 @@ json Server::Disassemble(const json& args) {
     std::string hex;
     for (unsigned i = 0; i < ins.length; ++i) {
       char s[4];
-      std::snprintf(s, sizeof s, "%02X", code[(ins.address + i) & 0xFFFF]);
+      std::snprintf(s, sizeof s, "%02X", code(ins.address + i));
       hex += (i ? " " : "") + std::string(s);
     }
     j["instructionBytes"] = hex;
@@ -895,7 +901,7 @@ json Server::Disassemble(const json& args) {
       ++at;
       continue;
     }
-    std::uint8_t b[3] = {code[at], code[(at + 1) & 0xFFFF], code[(at + 2) & 0xFFFF]};
+    std::uint8_t b[3] = {code(at), code(at + 1), code(at + 2)};
     const Instruction ins = kzhost::Disassemble(static_cast<std::uint16_t>(at), b);
     at += ins.length;
     if (k >= skip) emit(ins);
