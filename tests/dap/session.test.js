@@ -78,6 +78,13 @@ test('breakpoints, stepping and values against ucsim', async () => {
     await matchUcsim(dc, snap, ['table[0]', 'table[5]', 'table[7]', 'origin.x', 'origin.y',
       'total', 'counter', 'buffer[3]', 'buffer[15]']);
     assert.strictEqual((await evaluate(dc, 'table[5]')).result, '16');
+    // Pointers show the address they hold, in its space.
+    const table = await evaluate(dc, 'table');
+    const cursor = await evaluate(dc, 'cursor');
+    assert.strictEqual(cursor.result, 'data:0x' + (parseInt(table.memoryReference.split(':0x')[1], 16) + 2)
+      .toString(16).toUpperCase().padStart(4, '0'));
+    assert.strictEqual((await evaluate(dc, 'xcursor')).result, 'xdata:0x' + (parseInt(
+      (await evaluate(dc, 'buffer')).memoryReference.split(':0x')[1], 16) + 5).toString(16).toUpperCase().padStart(4, '0'));
 
     // next over a line, then into the call.
     ev = await stoppedAfter(dc, dc.nextRequest({ threadId: 1 }));

@@ -12,6 +12,8 @@ long total = 100000;
 struct point origin = {3, -4};
 __xdata unsigned char buffer[16];
 volatile unsigned int spins;
+unsigned char *cursor;
+__xdata unsigned char *__data xcursor;
 
 int square(int v) {
   int r = v * v; /* @square */
@@ -36,6 +38,8 @@ void fill(void) {
 }
 
 void main(void) {
+  cursor = &table[2];
+  xcursor = &buffer[5];
   fill();                   /* @fill */
   counter = 7;              /* @seven */
   counter = sum_squares(4); /* @sum */

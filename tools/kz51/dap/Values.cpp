@@ -33,6 +33,44 @@ std::string Hex(std::uint64_t v) {
 
 constexpr std::size_t kSummaryItems = 8;
 
+// A pointer as the address it holds, with its space: "xdata:0x0010". SDCC's
+// generic pointers carry the space in their third byte.
+std::string FormatPointer(const Type& t, const std::vector<std::uint8_t>& b) {
+  const std::uint64_t raw = static_cast<std::uint64_t>(LittleEndian(b, t.size, false));
+  const char* space = nullptr;
+  switch (t.chain[0].kind) {
+    case Kind::CodePointer:
+      space = "code";
+      break;
+    case Kind::XdataPointer:
+      space = "xdata";
+      break;
+    case Kind::DataPointer:
+      space = "data";
+      break;
+    case Kind::IdataPointer:
+      space = "idata";
+      break;
+    case Kind::PdataPointer:
+      space = "pdata";
+      break;
+    case Kind::GenericPointer:
+      if (t.size == 3) {
+        const unsigned tag = static_cast<unsigned>(raw >> 16);
+        space = tag == 0x00   ? "xdata"
+                : tag == 0x40 ? "data"
+                : tag == 0x60 ? "pdata"
+                : tag == 0x80 ? "code"
+                              : nullptr;
+        if (space != nullptr) return std::string(space) + ":" + Hex(raw & 0xFFFF);
+      }
+      break;
+    default:
+      break;
+  }
+  return space != nullptr ? std::string(space) + ":" + Hex(raw) : Hex(raw);
+}
+
 }  // namespace
 
 bool Locate(const kz51::cdb::Variable& v, Place& place, std::string& error) {
@@ -169,7 +207,7 @@ std::vector<Value> Children(const kz51::Symbols& symbols, const Value& parent) {
 
 std::string Format(const kz51::Symbols& symbols, const Value& v) {
   const Type& t = v.type;
-  if (t.IsPointer()) return Hex(static_cast<std::uint64_t>(LittleEndian(v.bytes, t.size, false)));
+  if (t.IsPointer()) return FormatPointer(t, v.bytes);
   if (t.IsInteger()) {
     std::int64_t n = LittleEndian(v.bytes, t.size, t.isSigned);
     if (t.chain[0].kind == Kind::Bitfield) {
