@@ -190,6 +190,14 @@ test('next over a call, variables and memory written, pause of a free run', asyn
     // Free run into the endless loop, then pause from the client.
     await dc.setBreakpointsRequest({ source: h.source(P), breakpoints: [] });
     await dc.continueRequest({ threadId: 1 });
+    // While it runs: inspection is refused, threads and breakpoints are not.
+    await assert.rejects(dc.stackTraceRequest({ threadId: 1 }), /target is running/);
+    await assert.rejects(evaluate(dc, 'counter'), /target is running/);
+    await assert.rejects(dc.continueRequest({ threadId: 1 }), /target is running/);
+    assert.strictEqual((await dc.threadsRequest()).body.threads[0].id, 1);
+    const later = await dc.setBreakpointsRequest({ source: h.source(P), breakpoints: [{ line: L('sum') }] });
+    assert.strictEqual(later.body.breakpoints[0].verified, true);
+    await dc.setBreakpointsRequest({ source: h.source(P), breakpoints: [] });
     await new Promise((r) => setTimeout(r, 500));
     assert.strictEqual((await stoppedAfter(dc, dc.pauseRequest({ threadId: 1 }))).reason, 'pause');
     const f = await top(dc);
