@@ -129,6 +129,12 @@ std::string LineText(const Symbols& symbols, std::uint32_t pc) {
   return text;
 }
 
+// True when the PC lies in a C line: `step` then steps lines.
+bool StartsInLine(Session& session, const Symbols& symbols) {
+  const auto pc = session.Pc();
+  return pc.ok() && symbols.LineAt(*pc).has_value();
+}
+
 void AddPlace(Json& j, const Symbols& symbols, std::uint32_t pc) {
   j["pc"] = pc;
   const std::string sym = symbols.Describe(pc);
@@ -407,7 +413,7 @@ CommandResult Commands::Run(const std::string& rawLine) {
     Result<StopEvent> e = Result<StopEvent>::Fail("");
     if (cmd == "wait") {
       e = session_.Wait();
-    } else if (cmd == "step" && symbols.LineAt(session_.Pc() ? *session_.Pc() : 0)) {
+    } else if (cmd == "step" && StartsInLine(session_, symbols)) {
       // C lines, one at a time.
       for (std::uint32_t i = 0; i < argument; ++i) {
         e = session_.StepLine();

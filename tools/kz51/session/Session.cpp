@@ -262,9 +262,12 @@ Result<LoadInfo> Session::Load(const std::string& path) {
   std::string error;
   if (!ParseIntelHex(ss.str(), path, image, error)) return Result<LoadInfo>::Fail(error);
   if (image.ByteCount() == 0) return Result<LoadInfo>::Fail(path + ": holds no data");
-  if (image.High() > 0xFFFF)
-    return Result<LoadInfo>::Fail(path + ": data at " + std::to_string(image.High()) +
+  if (image.High() > 0xFFFF) {
+    char high[16];
+    std::snprintf(high, sizeof high, "%Xh", image.High());
+    return Result<LoadInfo>::Fail(path + ": data up to " + high +
                                   " lies beyond the 64 KB code space");
+  }
   for (auto& seg : image.segments) {
     kz::AddressRecord rec{kCodeBase | seg.address, 0, 0};
     const auto answer =
@@ -390,9 +393,7 @@ Result<StopEvent> Session::RunGo(int code, std::uint32_t until) {
     handedBack_.clear();
     stopWhileInCallback_ = false;
     kz::AddressRecord rec{kCodeBase | (until & 0xFFFFu), 0, 0};
-    inRun_ = true;
-    drv_.AG_GoStep(static_cast<std::uint16_t>(code), 0, code == 3 ? &rec : nullptr);
-    inRun_ = false;
+    DriverRun(static_cast<std::uint16_t>(code), 0, code == 3 ? &rec : nullptr);
     if (!stopWhileInCallback_.load() || StopRequested()) break;
     // Stopped to run breakpoint commands: run them, then carry on.
     // The target is stopped while they run, so they may read and write it.
@@ -418,10 +419,21 @@ Result<StopEvent> Session::RunGo(int code, std::uint32_t until) {
   return e;
 }
 
-Result<StopEvent> Session::StepOnce() {
-  inRun_ = true;
-  drv_.AG_GoStep(2, 1, nullptr);
+void Session::DriverRun(std::uint16_t code, std::uint32_t count, kz::AddressRecord* until) {
+  {
+    // A stop that came before the run started ends it here; one that comes
+    // while it runs goes to the driver (Stop() takes the same lock).
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    if (StopRequested()) return;
+    inRun_ = true;
+  }
+  drv_.AG_GoStep(code, count, until);
+  std::lock_guard<std::mutex> lock(stopMutex_);
   inRun_ = false;
+}
+
+Result<StopEvent> Session::StepOnce() {
+  DriverRun(2, 1, nullptr);
   return MakeStop(StopRequested() ? StopReason::Stopped : StopReason::Step);
 }
 
@@ -433,16 +445,13 @@ std::uint8_t Session::ReadCodeByte(std::uint32_t address) {
 }
 
 Result<StopEvent> Session::RunBlocking(RunKind kind, std::uint32_t argument) {
-  stopRequested_ = false;
   switch (kind) {
     case RunKind::Go:
       return RunGo(4, 0);
     case RunKind::GoUntil:
       return RunGo(3, argument);
     case RunKind::Step: {
-      inRun_ = true;
-      drv_.AG_GoStep(2, argument, nullptr);
-      inRun_ = false;
+      DriverRun(2, argument, nullptr);
       return MakeStop(StopRequested() ? StopReason::Stopped : StopReason::Step);
     }
     case RunKind::StepLine:
@@ -525,6 +534,7 @@ Result<StopEvent> Session::Finish() {
 Result<StopEvent> Session::GoUntilOr(RunKind kind, std::uint32_t argument) {
   if (auto r = RequireStopped(); !r) return Result<StopEvent>::Fail(r.error());
   if (worker_.joinable()) worker_.join();
+  stopRequested_ = false;
   running_ = true;
   auto e = RunBlocking(kind, argument);
   running_ = false;
@@ -538,6 +548,7 @@ Result<Done> Session::Start(RunKind kind, std::uint32_t argument) {
     std::lock_guard<std::mutex> lock(workerMutex_);
     workerResult_.reset();
   }
+  stopRequested_ = false;
   running_ = true;
   worker_ = std::thread([this, kind, argument] {
     auto e = RunBlocking(kind, argument);
@@ -572,8 +583,11 @@ Result<StopEvent> Session::Wait() {
 Result<Done> Session::Stop() {
   if (!open_) return Result<Done>::Fail("no driver is loaded");
   if (!running_.load()) return Result<Done>::Fail("the target is not running");
+  std::lock_guard<std::mutex> lock(stopMutex_);
   stopRequested_ = true;
-  drv_.AG_GoStep(1, 0, nullptr);
+  // Between two driver calls of a run (C-line stepping) the run's own loop
+  // sees the request; the driver only hears of stops while it runs.
+  if (inRun_.load()) drv_.AG_GoStep(1, 0, nullptr);
   return Done{};
 }
 

@@ -209,6 +209,7 @@ class Session {
   Result<StopEvent> RunBlocking(RunKind kind, std::uint32_t argument);
   Result<StopEvent> RunGo(int code, std::uint32_t until);
   Result<StopEvent> StepOnce();
+  void DriverRun(std::uint16_t code, std::uint32_t count, kz::AddressRecord* until);
   Result<StopEvent> GoUntilOr(RunKind kind, std::uint32_t argument);
   StopEvent MakeStop(StopReason reason);
   int BreakpointAt(std::uint32_t address) const;
@@ -239,6 +240,7 @@ class Session {
   std::atomic<bool> running_{false};     // a run, blocking or background, is under way
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> stopWhileInCallback_{false};
+  std::mutex stopMutex_;  // orders Stop() against a driver run's start and end
 
   std::thread worker_;
   std::mutex workerMutex_;
