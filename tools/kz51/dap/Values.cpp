@@ -330,7 +330,12 @@ bool Follow(const kz51::Symbols& symbols, Value v, const std::vector<PathStep>& 
                 std::to_string(count == 0 ? 0 : count - 1) + ")";
         return false;
       }
-      Value child = Children(symbols, v)[step.element];
+      auto kids = Children(symbols, v);
+      if (step.element >= kids.size()) {
+        error = "the elements of '" + v.name + "' have no known size";
+        return false;
+      }
+      Value child = std::move(kids[step.element]);
       child.name = v.name + child.name;
       v = std::move(child);
     } else {
