@@ -933,6 +933,9 @@ int RunDap(int argc, char** argv) {
   }
   UseBinaryStdio();
   std::ios::sync_with_stdio(false);
+  // Reading requests must not flush the output: only the writer, under its
+  // lock, touches standard output (the run thread writes events).
+  std::cin.tie(nullptr);
   Server server(std::cin, std::cout, log, options);
   return server.Run();
 }
