@@ -324,6 +324,30 @@ TEST(Kz51Script, StopEndsABackgroundRun) {
   EXPECT_EQ(r.objects[5]["pc"], r.objects[4]["pc"]);
 }
 
+// Ctrl-C (SIGINT) in a script: it stops a running target and the script
+// goes on; when nothing runs it ends kz51.
+TEST(Kz51Script, InterruptStopsARunOrEndsTheScript) {
+  TempDir tmp;
+  const std::string out = (tmp.path() / "out").string();
+  auto run = [&](const std::string& emu, const std::string& commands) {
+    const std::string cmd = "cd " + Quote(kBin) + " && (env KZ51_EMU=" + Quote(emu) +
+                            " ./kz51 --json " + commands + " </dev/null >" + Quote(out) +
+                            " 2>/dev/null & pid=$!; sleep 1; kill -INT $pid; wait $pid)";
+    const int raw = std::system(cmd.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  };
+  EXPECT_EQ(run("pod=1", "-c connect -c " + Quote("load " + kExample) + " -c go -c where"), 0);
+  std::istringstream lines(ReadText(out));
+  std::vector<Json> objects;
+  for (std::string line; std::getline(lines, line);) objects.push_back(Json::parse(line));
+  ASSERT_EQ(objects.size(), 4u);
+  EXPECT_EQ(objects[2]["reason"], "stopped");
+  EXPECT_EQ(objects[2]["symbol"], "done");
+  EXPECT_EQ(objects[3]["pc"], objects[2]["pc"]);
+  // A silent emulator keeps connect busy for seconds; Ctrl-C ends kz51.
+  EXPECT_EQ(run("fault=silent", "-c connect -c where"), 130);
+}
+
 TEST(Kz51Script, DriverLibraryMissing) {
   const Outcome r = Kz51({"--driver", "/nonexistent/libkz51.so", "-c", "connect", "-c", "where"});
   EXPECT_EQ(r.status, 1);

@@ -3,6 +3,7 @@
 // interactive prompt when stdin is a terminal).
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -116,8 +117,14 @@ int main(int argc, char** argv) {
 
   kz51::Session session;
   kz51::cli::Commands cmds(session, driverPath, print);
-  kz51::cli::InterruptToStop interrupt([&session] {
-    if (session.Running()) session.Stop();
+  // Ctrl-C stops a running target; otherwise it ends a script (as it would
+  // without the handler) and is ignored at the prompt.
+  kz51::cli::InterruptToStop interrupt([&session, interactive] {
+    if (session.Running()) {
+      session.Stop();
+    } else if (!interactive) {
+      std::_Exit(130);
+    }
   });
 
   if (scripted || !interactive) {
