@@ -109,6 +109,8 @@ test('breakpoints, stepping and values against ucsim', async () => {
     const v = await evaluate(dc, 'v');
     assert.strictEqual(parseInt(v.result, 10), snap.iram[6] + 256 * snap.iram[7]);
     await matchUcsim(dc, snap, ['seen[0]', 'seen[1]', 'acc', 'n'], frames[1].id);
+    // The caller's register variable i is not shown with the callee's registers.
+    await assert.rejects(evaluate(dc, 'i', frames[1].id), /registers, which the called code has reused/);
     const scopes = (await dc.scopesRequest({ frameId: frames[0].id })).body.scopes;
     assert.deepStrictEqual(scopes.map((s) => s.name), ['Locals', 'Globals', 'Registers']);
     const locals = (await dc.variablesRequest({ variablesReference: scopes[0].variablesReference }))

@@ -27,6 +27,7 @@ const char* StateName(int s) {
 }
 
 constexpr int kThreadId = 1;
+constexpr const char* kCallerRegisters = "kept in registers, which the called code has reused";
 constexpr int kMaxFrames = 32;
 
 std::string BaseName(const std::string& path) {
@@ -673,8 +674,8 @@ json Server::Variables(const json& args) {
   json out = json::array();
   auto show = [&](const kz51::cdb::Variable& var) {
     Value v;
-    std::string error;
-    if (ReadValue(session_, var, v, error)) {
+    std::string error = kCallerRegisters;
+    if (RegistersHold(var, h.pc) && ReadValue(session_, var, v, error)) {
       out.push_back(VariableJson(v));
     } else {
       out.push_back({{"name", var.name},
@@ -719,8 +720,18 @@ bool Server::LookupValue(const std::string& expression, std::uint32_t pc, Value&
     error = "unknown variable '" + base + "'";
     return false;
   }
+  if (!RegistersHold(*var, pc)) {
+    error = kCallerRegisters;
+    return false;
+  }
   Value v;
   return ReadValue(session_, *var, v, error) && Follow(session_.symbols(), v, steps, out, error);
+}
+
+bool Server::RegistersHold(const kz51::cdb::Variable& var, std::uint32_t pc) const {
+  // The registers hold the innermost function's values only: a caller's
+  // register variables were overwritten by the code it called.
+  return var.space != kz51::cdb::Space::Register || frames_.empty() || frames_[0].pc == pc;
 }
 
 json Server::Evaluate(const json& args) {

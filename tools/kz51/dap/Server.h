@@ -108,6 +108,8 @@ class Server {
   json RegistersJson();
   bool LookupValue(const std::string& expression, std::uint32_t pc, Value& out, std::string& error);
   std::uint32_t FramePc(int frameId);
+  // False for a register variable of a caller's frame.
+  bool RegistersHold(const kz51::cdb::Variable& var, std::uint32_t pc) const;
 
   struct Route {
     State least;        // the earliest state in which the request is accepted
