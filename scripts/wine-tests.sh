@@ -24,3 +24,11 @@ if [ -f ./win32_debug_host.exe ]; then
 fi
 # kz51.exe prints the same JSON as kz51 on Linux for the same script.
 bash "$here/tests/kz51/wine-compare.sh"
+# The debug adapter's suites against kz51.exe dap: node drives the adapter
+# under wine; the test programs and ucsim are the native build's.
+if [ -f ./kz51.exe ] && [ -d "$here/tests/dap/node_modules" ]; then
+  timeout 900 xvfb-run -a env KZ51_DAP_WRAPPER="$here/tests/dap/wine-dap.sh" KZ51_WIN_BIN="$win" \
+    KZ51_DAP_PROGRAMS="$here/build/linux/dap-programs" KZ51_DAP_TIMEOUT=60000 \
+    node --test --test-concurrency=1 "$here/tests/dap/"
+  wineserver -w
+fi
