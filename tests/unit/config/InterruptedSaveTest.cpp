@@ -1,0 +1,131 @@
+// A process killed in the middle of saving its settings, many times at random
+// moments: the settings file must always hold either the record saved before
+// or the one being saved, complete, never a cut-off or mixed file.
+#if !defined(_WIN32)
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/Settings.h"
+#include "fakes/TempDir.h"
+#include "platform/posix/PosixPorts.h"
+
+namespace kz {
+namespace {
+
+constexpr std::size_t kSerialOffset = 33;  // reserved bytes: the driver never reads them
+
+// Record number k: the signature, k in the reserved bytes after it, and every
+// later byte a function of k and its offset, so a file mixed from two records
+// or cut off is seen.
+TargetConfig Numbered(std::uint32_t k) {
+  TargetConfig rec{};
+  std::uint8_t* b = rec.Bytes();
+  for (std::size_t i = 0; i < kTargetConfigSize; ++i)
+    b[i] = static_cast<std::uint8_t>(k * 31u + i * 7u + (k >> 8));
+  std::memcpy(b, kSettingsSignature.data(), kSettingsSignature.size());
+  StoreLe<std::uint32_t>(b + kSerialOffset, k);
+  return rec;
+}
+
+// The helper: saves records 1, 2, 3, ... through the driver's settings code
+// and reports each completed save on the pipe. Never returns.
+[[noreturn]] void SaveForever(const std::string& dataDir, int reportFd) {
+  PosixSystem system;
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (std::uint32_t k = 1;; ++k) {
+    SaveSettings(Numbered(k), dataDir, system);
+    if (write(reportFd, &k, sizeof k) != static_cast<ssize_t>(sizeof k)) _exit(2);
+    // An orphaned helper must not save forever.
+    if (std::chrono::steady_clock::now() > giveUp) _exit(3);
+  }
+}
+
+std::vector<std::uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+}
+
+TEST(InterruptedSave, FileIsAlwaysTheOldOrTheNewCompleteRecord) {
+  fake::TempDir dir;
+  const std::string dataDir = dir.DataDirectory();
+  const std::string file = dataDir + kSettingsFileName;
+  PosixSystem system;
+  std::uint32_t onDisk = 0;  // the record the file held when the helper started
+  SaveSettings(Numbered(0), dataDir, system);
+
+  std::mt19937 rng(20261208);
+  std::uniform_int_distribution<int> delayUs(0, 3000);
+  constexpr int kKills = 200;
+  int killedMidway = 0;  // kills after at least one save and before the next report
+  for (int round = 0; round < kKills; ++round) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(fds[0]);
+      SaveForever(dataDir, fds[1]);
+    }
+    close(fds[1]);
+    std::this_thread::sleep_for(std::chrono::microseconds(delayUs(rng)));
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the helper ended by itself, status " << status;
+
+    std::uint32_t reported = 0, k = 0;  // the last save the helper finished
+    bool any = false;
+    while (read(fds[0], &k, sizeof k) == static_cast<ssize_t>(sizeof k)) {
+      reported = k;
+      any = true;
+    }
+    close(fds[0]);
+
+    const std::vector<std::uint8_t> bytes = ReadAll(file);
+    ASSERT_EQ(bytes.size(), kTargetConfigSize) << "round " << round;
+    const std::uint32_t found = LoadLe<std::uint32_t>(&bytes[kSerialOffset]);
+    const TargetConfig expected = Numbered(found);
+    ASSERT_EQ(std::memcmp(bytes.data(), expected.Bytes(), kTargetConfigSize), 0)
+        << "round " << round << ": record " << found << " is not complete";
+    // The old complete record (the last one reported, or what the file held
+    // before this helper) or the one being saved when the kill came.
+    const std::uint32_t old = any ? reported : onDisk;
+    EXPECT_TRUE(found == old || found == (any ? reported + 1 : 1))
+        << "round " << round << ": file holds " << found << ", last saved " << old;
+    if (any) ++killedMidway;
+    // The next helper starts over at 1 on top of this file.
+    onDisk = found;
+  }
+  // Most kills must land while saves were happening, or the test proves little.
+  EXPECT_GT(killedMidway, kKills / 2);
+
+  // Whatever a kill left behind (a stray temp file), the file reads as good
+  // and the next save still works.
+  TargetConfig loaded{};
+  LoadSettings(loaded, dataDir);
+  const TargetConfig last = Numbered(onDisk);
+  EXPECT_EQ(std::memcmp(loaded.Bytes(), last.Bytes(), kTargetConfigSize), 0);
+  SaveSettings(Numbered(7777), dataDir, system);
+  const auto after = ReadAll(file);
+  ASSERT_EQ(after.size(), kTargetConfigSize);
+  EXPECT_EQ(LoadLe<std::uint32_t>(&after[kSerialOffset]), 7777u);
+}
+
+}  // namespace
+}  // namespace kz
+
+#endif  // !_WIN32
