@@ -245,13 +245,28 @@ class Hostile {
   void Memory() {
     // Every space byte and some bank bytes, into buffers of exactly the
     // requested size (the sanitizers see any write past them).
-    for (int space = 0; space <= 0xFF; ++space) {
-      for (std::uint32_t bank : {0u, 1u, 0x80u, 0xFFu}) {
-        const std::uint32_t a = static_cast<std::uint32_t>(space) << 24 | bank << 16 | 0x40;
+    std::vector<std::uint32_t> addresses;
+    for (std::uint32_t space = 0; space <= 0xFF; ++space)
+      for (std::uint32_t bank : {0u, 1u, 0x80u, 0xFFu})
+        addresses.push_back(space << 24 | bank << 16);
+    // Every bank byte of the five spaces.
+    for (std::uint32_t space : {kCode, kData, kIdata, kXdata, kPdata})
+      for (std::uint32_t bank = 0; bank <= 0xFF; ++bank) addresses.push_back(space | bank << 16);
+    for (std::uint32_t base : addresses) {
+      {
+        const std::uint32_t a = base | 0x40;
         std::vector<std::uint8_t> b(8, 0x77);
         AddressRecord r{a, 0, 0};
         const auto read = x_.AG_MemAcc(1, b.data(), &r, 8);
         Expect(read == 0 || read == 2, "read " + Hex(a) + " answered " + std::to_string(read));
+        // CODE, XDATA and PDATA banks other than 0 have no shadow page: the
+        // read answers 0 and copies nothing.
+        const std::uint32_t space = a & 0xFF000000u, bank = (a >> 16) & 0xFF;
+        if ((space == kCode || space == kXdata || space == kPdata) && bank != 0) {
+          Expect(read == 0, "read " + Hex(a) + " without a page answered " + std::to_string(read));
+          Expect(std::count(b.begin(), b.end(), 0x77) == 8,
+                 "read " + Hex(a) + " without a page copied");
+        }
         const auto write = x_.AG_MemAcc(2, b.data(), &r, 8);
         Expect(write == 0 || write == 5, "write " + Hex(a) + " answered " + std::to_string(write));
         AddressRecord att{a, 0, 8};
