@@ -34,8 +34,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -470,7 +470,18 @@ const ChildOutcome& Outcome(const CellParam& p) {
     auto outcomes = RunHostChildren(specs, 6);
     std::cout << "[ matrix   ] " << specs.size() << " cells in " << (ChildLog::NowMs() - t0) / 1000
               << " s\n";
-    for (std::size_t i = 0; i < names.size(); ++i) results[names[i]] = std::move(outcomes[i]);
+    double longest = 0;
+    std::string where;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      for (const auto& c : outcomes[i].calls) {
+        if (c.ms > longest) {
+          longest = c.ms;
+          where = c.entry + " in " + names[i];
+        }
+      }
+      results[names[i]] = std::move(outcomes[i]);
+    }
+    std::cout << "[ matrix   ] longest entry point call: " << longest << " ms, " << where << "\n";
   });
   return results[CellName(p)];
 }
