@@ -10,7 +10,7 @@ set -euo pipefail
 mode=${1:-short}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build/fuzz}
-targets=(fuzz_settings fuzz_device_database fuzz_library_index)
+targets=(fuzz_settings fuzz_device_database fuzz_library_index fuzz_settings_connect)
 
 case "$mode" in
   short) limit=(-max_total_time=20) ;;
@@ -20,6 +20,7 @@ esac
 
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKZ_FUZZ=ON -DKZ_BENCH=OFF \
+    -DKZ_WERROR="${KZ_WERROR:-OFF}" \
     -DCMAKE_CXX_FLAGS='-fsanitize=fuzzer-no-link,address,undefined'
 fi
 cmake --build "$build" --target "${targets[@]}" -j2
