@@ -12,7 +12,8 @@ set -euo pipefail
 mode=${1:-short}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build/fuzz}
-targets=(fuzz_settings fuzz_device_database fuzz_library_index fuzz_emulator_replies)
+targets=(fuzz_settings fuzz_device_database fuzz_library_index fuzz_settings_connect
+         fuzz_emulator_replies)
 
 case "$mode" in
   short | long) ;;
@@ -32,6 +33,7 @@ limit_for() {
 
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKZ_FUZZ=ON -DKZ_BENCH=OFF \
+    -DKZ_WERROR="${KZ_WERROR:-OFF}" \
     -DCMAKE_CXX_FLAGS='-fsanitize=fuzzer-no-link,address,undefined'
 fi
 cmake --build "$build" --target "${targets[@]}" -j2

@@ -55,6 +55,7 @@ bool FakeUsbPipes::Write(PipeHandle h, const std::uint8_t* data, std::uint32_t l
 
 bool FakeUsbPipes::Read(PipeHandle h, std::uint8_t* data, std::uint32_t len, std::uint32_t& got) {
   ++readCalls;
+  nowMs += readCostMs;
   got = 0;
   if (open_.count(h) == 0) return false;
   if (replies_.empty()) return true;  // silent: the read times out empty
@@ -79,6 +80,7 @@ void FakeUsbPipes::Close(PipeHandle h) {
 void FakeUsbPipes::SleepMs(std::uint32_t ms) {
   ++sleepCalls;
   sleptMs += ms;
+  nowMs += ms;
 }
 
 RecordingEmulator::RecordingEmulator() {

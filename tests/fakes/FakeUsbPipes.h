@@ -42,6 +42,10 @@ class FakeUsbPipes : public UsbPipes {
   int writeOpenFailures = 0;
   // Every Write reports failure while set.
   bool writeFails = false;
+  // Simulated time: NowMs() answers nowMs, which every sleep and every read
+  // (by readCostMs, a provider whose reads block) moves on.
+  std::uint64_t nowMs = 0;
+  std::uint32_t readCostMs = 0;
   // Sees every packet written successfully; typically queues a reply.
   std::function<void(const Packet&)> replier;
 
@@ -66,6 +70,7 @@ class FakeUsbPipes : public UsbPipes {
   bool Read(PipeHandle h, std::uint8_t* data, std::uint32_t len, std::uint32_t& got) override;
   void Close(PipeHandle h) override;
   void SleepMs(std::uint32_t ms) override;
+  std::uint64_t NowMs() override { return nowMs; }
 
  private:
   struct Pending {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -379,6 +380,22 @@ TEST_F(ProviderTest, InjectedFaultsKeepTheEmulatorAndCountFromNow) {
   EXPECT_EQ(Provider::Get().inject("fault=silent,model=1"), -1);
   commands.ReadStatus(true);
   EXPECT_FALSE(link.LinkFailed());
+}
+
+TEST_F(ProviderTest, SlowEmulatorLinkOpenEndsWhenItsTimeIsUp) {
+  Configure("fault=slow,delay=3000");
+  link.SetOpenTimeLimitMs(100);
+  const auto start = std::chrono::steady_clock::now();
+  link.Open();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(link.LinkFailed());
+  EXPECT_EQ(link.ErrorKindValue(), kz::kErrorUsb);
+  // Each attempt waits about 12 ms; the count alone would allow 100.
+  EXPECT_GT(pipes.writes, 0);
+  EXPECT_LT(pipes.writes, kz::Transport::kIdentifyAttempts);
+  std::printf("slow link open: %d identification attempts in %lld ms\n", pipes.writes,
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
 }  // namespace

@@ -66,6 +66,35 @@ TEST(TransportOpen, NoEmulatorSpendsExactlyTheSharedBudgetOnTheReadPipe) {
   EXPECT_EQ(rig.pipes.readCalls, 0);
 }
 
+TEST(TransportOpen, GivesUpWhenItsTimeIsUpHoweverLongTheReadsBlock) {
+  struct Case {
+    const char* what;
+    std::uint32_t readCostMs;
+    bool answersV2;  // answers, but never "V1"
+  };
+  const Case cases[] = {
+      {"silent, each read blocks 50 ms", 50, false},
+      {"silent, each read blocks 1 s", 1000, false},
+      {"wrong answer after a 100 ms read", 100, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeUsbPipes pipes;
+    pipes.readCostMs = c.readCostMs;
+    pipes.replier = [&](const Packet&) {
+      if (c.answersV2) pipes.QueueReply(MakePacket({0x56, 0x32}));
+    };
+    Transport link{pipes};
+    link.Open();
+    EXPECT_TRUE(link.LinkFailed());
+    EXPECT_EQ(link.ErrorKindValue(), kErrorUsb);
+    EXPECT_LT(pipes.writeCalls, Transport::kIdentifyAttempts);
+    // At most the read under way and a sleep run past the limit.
+    EXPECT_LE(pipes.nowMs, Transport::kOpenTimeLimitMs + c.readCostMs + 1);
+    EXPECT_EQ(pipes.OpenHandles(), 0);
+  }
+}
+
 TEST(TransportOpen, BothPipesDrawOnOneBudgetAndNoHandleIsLeftOpen) {
   Rig rig;
   rig.pipes.readOpenFailures = 30;
