@@ -150,9 +150,6 @@ void ExecutionControl::GoLoop(std::uint32_t until) {
       if (bp_.BreakpointAt(registers_.PcAddress())) continue;
     }
     if (bp_.OtherKindsCounted()) continue;
-    if (seen == pc16_ && bp_.Listed(pc16_)) {
-      if (!SingleStep() || Halted()) break;
-    }
     temporary_.flags &= ~kBpEnabled;
     bool temporaryListed = false;
     if (bp_.HitRecord() == nullptr && until != kNoUntil) {
@@ -164,7 +161,10 @@ void ExecutionControl::GoLoop(std::uint32_t until) {
       bp_.SetHitRecord(&temporary_);
       temporaryListed = bp_.ListAdd(until16);
     }
-    const bool started = Go();
+    // Off the address the target stands on, if it is armed now.
+    bool started = true;
+    if (seen == pc16_ && bp_.Listed(pc16_)) started = SingleStep() && !Halted();
+    if (started) started = Go();
     if ((temporary_.flags & kBpEnabled) != 0) {
       // Only what this pass added: a host breakpoint at the same address stays.
       if (temporaryListed) bp_.ListRemove(until16);

@@ -157,10 +157,11 @@ void MemoryAccess::Read(Space space, std::uint32_t address, std::uint8_t* buffer
       const auto first = static_cast<std::uint8_t>(address);
       if (first < kSfrBase) {
         if (Lookup(slot, first, buffer, n)) return;
-        ReadInternal(first, n);
-        // SFR bytes of such a chunk come from the SFR half as last read; the
-        // ones the monitor owns from their shadows.
-        if (first + n > kSfrBase) OverlayMonitorOwned(kSfrBase, first + n - kSfrBase);
+        ReadInternal(first, std::min<std::uint32_t>(n, kSfrBase - first));
+        // The SFR bytes of a chunk that reaches past 7Fh are read as SFRs:
+        // nothing else keeps the SFR half of the data image current.
+        for (std::uint32_t a = kSfrBase; a < first + n; ++a)
+          transfers_.ReadSfrThroughShadows(static_cast<std::uint8_t>(a));
       } else {
         for (std::uint32_t i = 0; i < n; ++i)
           transfers_.ReadSfrThroughShadows(static_cast<std::uint8_t>(first + i));

@@ -195,7 +195,7 @@ TEST_P(SdccCompare, FinalStateMatchesUcsim) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, SdccCompare,
                          ::testing::Values("arith", "bitops", "pointers", "recursion", "bcd",
-                                           "muldiv", "switches", "timer_isr", "serial"),
+                                           "muldiv", "switches", "timer_isr", "serial", "spaces"),
                          [](const auto& info) { return info.param; });
 
 // Every program in the directory must be in the list above.
