@@ -38,6 +38,8 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" --target "${targets[@]}" -j2
 
+# Undefined behaviour counts as a finding, not only a printed warning.
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 status=0
 for t in "${targets[@]}"; do
   work="$build/fuzz-work/$t"

@@ -36,8 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!driver.Startup()) __builtin_trap();
   const std::int32_t answer = driver.EnumUv351(nullptr, 2);
   if (answer != 0 && answer != kz::Driver::kArchitecture) __builtin_trap();
+  // The registers are also read over a working link, whatever the
+  // connection's outcome, so the pod's register layout is always chosen.
   std::uint8_t value[4] = {};
-  driver.AgRegAcc(1, kz::RegisterAccess::kRegAcc, value);
-  driver.AgAllReg(1, nullptr);
+  for (int pass = 0; pass < 2; ++pass) {
+    driver.AgRegAcc(1, kz::RegisterAccess::kRegAcc, value);
+    driver.AgAllReg(1, nullptr);
+    driver.link.Open();
+  }
   return 0;
 }
