@@ -244,6 +244,11 @@ inline int RunDebugScript(const Exports& x, const std::string& hex, const std::s
     } else if (verb == "stopgo") {
       std::int32_t answer = -1;
       std::thread stopper([&] {
+        // A host sees the run under way when register reads answer 1; a stop
+        // before the go started would only cancel it.
+        std::uint8_t pc[4] = {};
+        for (int i = 0; i < 10000 && x.regAcc(1, 0x500, pc) != 1; ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         answer = x.goStep(1, 0, nullptr);
       });

@@ -32,6 +32,17 @@ TEST(MemoryAccess, DataBelow80IsReadFromTheEmulatorOnceThenFromTheShadowUntilARu
   EXPECT_EQ(r.pipes.Count(74), 1u);
 }
 
+TEST(MemoryAccess, SfrReadsAskTheEmulatorEveryTimeButForTheShadowedRegisters) {
+  DebugRig r(Firmware(3));
+  r.pipes.fw.Cpu().WriteSfr(0x8A, 0x5C);  // TL0
+  for (int pass = 0; pass < 2; ++pass) {
+    r.pipes.ResetCounts();
+    EXPECT_EQ(r.Read(0xF0000080u, 16)[10], 0x5C);
+    // Pod 3 shadows DPL, DPH and TCON: 13 of the 16 are read from the chip.
+    EXPECT_EQ(r.pipes.Count(75), 13u);
+  }
+}
+
 TEST(MemoryAccess, ChunksClipAtTheEndOfEachSpaceAndWrapWithoutTouchingTheBank) {
   struct Case {
     std::uint32_t address;
@@ -143,6 +154,27 @@ TEST(MemoryAccess, RegisterReadsFollowTheTargetAgainAfterARun) {
   EXPECT_EQ(r.Acc(), 0x11);
   r.Step(1);
   EXPECT_EQ(r.Acc(), 0x5A);  // the written flag went with the run
+}
+
+TEST(MemoryAccess, RegisterWritesThroughTheRecordReachTheProgram) {
+  struct Case {
+    int pod;
+    std::uint32_t number;    // AG_RegAcc register number
+    std::uint8_t moveToAcc;  // MOV A,Rn
+  };
+  // R3 is plain RAM for pods 1 and 3 and a monitor-saved register for pod 9;
+  // R7 is plain RAM everywhere.
+  const Case cases[] = {{1, 3, 0xEB}, {3, 3, 0xEB}, {9, 3, 0xEB}, {1, 7, 0xEF}, {8, 7, 0xEF}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.pod) + "/" + std::to_string(c.number));
+    DebugRig r(Firmware(c.pod));
+    r.Load(0, {c.moveToAcc, 0x00});
+    r.Acc();  // a read first, as a host does
+    std::uint8_t v = 0x5A;
+    EXPECT_EQ(r.d->AgRegAcc(2, c.number, &v), 0);
+    r.Step(1);
+    EXPECT_EQ(r.Acc(), 0x5A);
+  }
 }
 
 TEST(MemoryAccess, CodeSpaceForcedByCodes3And4) {
