@@ -29,3 +29,5 @@ if [ -f ./win32_reentry_test.exe ]; then
   cp KZ_DLL.dll win32_reentry_test.exe nodb/
   (cd nodb && timeout 120 xvfb-run -a wine ./win32_reentry_test.exe)
 fi
+# kz51.exe prints the same JSON as kz51 on Linux for the same script.
+bash "$here/tests/kz51/wine-compare.sh"
