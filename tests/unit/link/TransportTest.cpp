@@ -3,10 +3,10 @@
 
 #include <chrono>
 #include <future>
-#include <string>
-#include <vector>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "fakes/FakeUsbPipes.h"
 #include "link/Transport.h"
