@@ -26,3 +26,6 @@ if [ -f ./win32_reentry_test.exe ]; then
   cp KZ_DLL.dll win32_reentry_test.exe nodb/
   (cd nodb && timeout 120 xvfb-run -a wine ./win32_reentry_test.exe)
 fi
+if [ -f ./win32_debug_host.exe ]; then
+  bash "$here/scripts/wine-debug-test.sh"
+fi
