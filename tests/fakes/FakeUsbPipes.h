@@ -59,6 +59,7 @@ class FakeUsbPipes : public UsbPipes {
   int writeCalls = 0, readCalls = 0, closeCalls = 0, sleepCalls = 0;
   std::uint64_t sleptMs = 0;
   std::vector<Packet> written;  // packets of the successful writes, in order
+  std::vector<char> closed;     // 'r' or 'w' for each pipe closed, in order
   int OpenHandles() const { return static_cast<int>(open_.size()); }
   // Clears the counters and the record (not the script nor open handles).
   void ResetCounters();
@@ -81,6 +82,7 @@ class FakeUsbPipes : public UsbPipes {
 
   std::deque<Pending> replies_;
   std::set<PipeHandle> open_;
+  std::set<PipeHandle> writePipes_;
   PipeHandle nextHandle_ = 100;
 };
 

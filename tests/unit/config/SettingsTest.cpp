@@ -274,8 +274,7 @@ TEST(SettingsSave, MissingDirectoryIsIgnored) {
 
 TEST(SettingsRecord, PodNumberOfAStoredIndexOutsideThePodTableIsNoPod) {
   const std::pair<std::int32_t, int> cases[] = {
-      {0, 1},         {8, 9},     {39, 40}, {40, 0}, {-1, 0}, {0x7FFFFFFF, 0},
-      {INT32_MIN, 0}, {1000, 0},
+      {0, 1}, {8, 9}, {39, 40}, {40, 0}, {-1, 0}, {0x7FFFFFFF, 0}, {INT32_MIN, 0}, {1000, 0},
   };
   for (const auto& [index, pod] : cases) {
     TargetConfig rec = Filled(0);

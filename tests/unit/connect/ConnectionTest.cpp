@@ -303,6 +303,29 @@ TEST(ConnectionRun, NoPassingTimingValueConnectsWithAWarning) {
   EXPECT_TRUE(ok.ui.boxes.empty());
 }
 
+TEST(ConnectionRun, MonitorHeaderNamesEachPodsCodeAndMonitorKind) {
+  // (pod, monitor kind): the kind the monitor the pod runs expects.
+  const std::pair<int, int> cases[] = {{1, 3}, {2, 1}, {3, 1}, {4, 3}, {5, 1},
+                                       {6, 1}, {7, 1}, {8, 2}, {9, 2}, {10, 0}};
+  for (const auto& [pod, kind] : cases) {
+    SCOPED_TRACE(pod);
+    RunRig r(pod);
+    const std::uint8_t code = kPodSlots[static_cast<std::size_t>(pod - 1)].PodCode;
+    r.emu.podWord = IdentityWordOf(code, 2, 5, 42);
+    r.connection.Run();
+    EXPECT_FALSE(r.link.LinkFailed());
+    EXPECT_EQ(r.emu.param[4], code);
+    EXPECT_EQ(r.emu.param[5], kind);
+    // A pod whose monitor kind differs from the header's gets its monitor again.
+    r.emu.param[5] = static_cast<std::uint8_t>(kind + 1);
+    r.emu.param[8] = static_cast<std::uint8_t>(r.emu.param[8] + 1);
+    r.emu.rec.Forget();
+    r.connection.Run();
+    EXPECT_GT(r.emu.Count(17), 0u);
+    EXPECT_EQ(r.emu.param[5], kind);
+  }
+}
+
 TEST(ConnectionRun, NoEmulatorEndsAfterTheDialogWithKind1) {
   RunRig r(1);
   r.emu.rec.Pipes().readOpenFailures = fake::FakeUsbPipes::kAlways;

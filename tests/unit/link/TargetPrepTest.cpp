@@ -118,8 +118,8 @@ TEST(TargetPrepCompose, SixClockModeSetsTheBitOfEachPodGroup) {
     int word;
     int bit;
   };
-  const Case cases[] = {{2, 0, 9}, {3, 0, 9}, {5, 0, 9}, {6, 0, 9}, {7, 0, 9},
-                        {4, 3, 6}, {8, 3, 6}, {9, 3, 6}};
+  const Case cases[] = {{2, 0, 9}, {3, 0, 9}, {5, 0, 9}, {6, 0, 9},
+                        {7, 0, 9}, {4, 3, 6}, {8, 3, 6}, {9, 3, 6}};
   for (const Case& c : cases) {
     for (std::uint8_t six : {0, 1}) {
       SCOPED_TRACE(testing::Message() << "pod " << c.pod << " six " << int{six});

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "fakes/FakeUsbPipes.h"
 #include "link/Transport.h"
@@ -324,6 +326,23 @@ TEST(TransportExchange, FailedLinkHasNoTrafficAndKeepsTheReply) {
   EXPECT_EQ(rig.pipes.readCalls, 0);
   EXPECT_EQ(rig.pipes.sleepCalls, 0);
   EXPECT_EQ(rig.link.Reply(), reply);
+}
+
+TEST(TransportClose, ClosesTheWritePipeBeforeTheReadPipe) {
+  // Both the link's own close and the close of a failed identification.
+  Rig rig;
+  rig.OpenAndForget();
+  rig.link.Close();
+  EXPECT_EQ(rig.pipes.closed, (std::vector<char>{'w', 'r'}));
+
+  Rig wrong;
+  wrong.pipes.replier = [&](const Packet&) { wrong.pipes.QueueReply(MakePacket({0x56, 0x32})); };
+  wrong.link.Open();
+  ASSERT_EQ(wrong.pipes.closed.size(), 2u * Transport::kIdentifyAttempts);
+  for (std::size_t i = 0; i < wrong.pipes.closed.size(); i += 2)
+    EXPECT_EQ(std::string(wrong.pipes.closed.begin() + static_cast<std::ptrdiff_t>(i),
+                          wrong.pipes.closed.begin() + static_cast<std::ptrdiff_t>(i + 2)),
+              "wr");
 }
 
 TEST(TransportExchange, ExchangeAfterCloseFailsWithoutWriting) {
