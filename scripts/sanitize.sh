@@ -12,7 +12,7 @@ for kind in asan tsan; do
   esac
   dir="$here/build/$kind"
   cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKZ_SANITIZE="$flags" \
-    -DKZ_BENCH=OFF >/dev/null
+    -DKZ_BENCH=OFF -DKZ_WERROR="${KZ_WERROR:-OFF}" >/dev/null
   cmake --build "$dir" -j "$jobs" --target unit_tests emu_tests e2e_tests kz51_tests
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1
   for t in unit_tests emu_tests e2e_tests; do

@@ -305,6 +305,17 @@ std::uint32_t Firmware::ReplyDelayMs() const {
   return (cfg_.faults & kFaultSlow) != 0 ? cfg_.delayMs : 0;
 }
 
+void Firmware::SetFaults(std::uint32_t faults, std::uint32_t disconnectAfter, std::uint32_t delayMs,
+                         std::uint32_t seed) {
+  cfg_.faults = faults;
+  cfg_.disconnectAfter = disconnectAfter;
+  cfg_.delayMs = delayMs;
+  cfg_.seed = seed;
+  rng_ = seed == 0 ? 1 : seed;
+  served_ = 0;
+  unplugged_ = false;
+}
+
 bool Firmware::Serve(const Packet& cmd, Packet& reply) {
   if (unplugged_) return false;
   if ((cfg_.faults & kFaultDisconnect) != 0 && served_ >= cfg_.disconnectAfter) {
