@@ -33,7 +33,7 @@ class MemoryTransfers;
 class TargetPrep;
 class Fmdu;
 class Connection;
-class HostProjectDialog;
+class ProjectOptions;
 class TransferProgress;
 
 struct Ports {
@@ -111,7 +111,7 @@ class Driver {
   std::unique_ptr<TargetPrep> prep;
   std::unique_ptr<Fmdu> library;
   std::unique_ptr<Connection> connection;
-  std::unique_ptr<HostProjectDialog> projectDialog;
+  std::unique_ptr<ProjectOptions> projectDialog;
   std::unique_ptr<RegisterAccess> registers;
 
   // The plain functions the register view descriptor hands to the host; they

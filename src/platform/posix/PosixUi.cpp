@@ -59,7 +59,6 @@ void PosixUi::MessageBox(MessageKind kind, const std::string& text) {
 bool PosixUi::RunModal(Form& form) {
   std::fprintf(stderr, "kz51: dialog \"%s\" answered Cancel (no interactive renderer)\n",
                ToTerminalText(form.caption).c_str());
-  form.OnCancel();
   return false;
 }
 
