@@ -19,3 +19,6 @@ run ./unit_tests.exe --gtest_brief=1
 if [ -f ./win32_host_test.exe ]; then
   run ./win32_host_test.exe
 fi
+if [ -f "$win/win32_dialog_test.exe" ]; then
+  "$here/scripts/wine-dialog-test.sh"
+fi

@@ -36,7 +36,10 @@ int ChoiceOfFoscCode(std::uint8_t code) {
 }
 
 std::string BootVectorText(std::uint8_t value) {
-  return (value >= 0xA0 ? "0" : "") + Hex2(value) + "H";
+  std::string text(value >= 0xA0 ? 1 : 0, '0');
+  text += Hex2(value);
+  text += 'H';
+  return text;
 }
 
 std::uint8_t ParseBootVector(const std::string& text) {

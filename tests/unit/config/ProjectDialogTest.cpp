@@ -19,11 +19,14 @@ constexpr std::uint32_t Pod(int n) {
   return n == 10 ? 1u << 16 : 1u << (n - 1);
 }
 const std::string kChipGbk = "\xD0\xBE\xC6\xAC";  // "芯片" in GBK
+const std::string kChip51 =
+    "\xD0\xBE\xC6\xAC"
+    "51";
 
 // CPUs 1..3 of Alpha, 4..5 of the GBK-named vendor, 6 of Gamma.
 std::vector<TestVendor> SampleVendors() {
   return {{"Alpha", {{"A1", Pod(1) | Pod(2)}, {"A2", Pod(2)}, {"A3", Pod(9)}}},
-          {kChipGbk, {{"B1", Pod(1), 0, 0, 0x80}, {kChipGbk + "51", Pod(2) | Pod(10)}}},
+          {kChipGbk, {{"B1", Pod(1), 0, 0, 0x80}, {kChip51, Pod(2) | Pod(10)}}},
           {"Gamma", {{"C1", Pod(8)}}}};
 }
 
@@ -121,7 +124,7 @@ TEST(ProjectDialog, VendorChangeKeepsTheCpuNumberUntilACpuIsClicked) {
   EXPECT_EQ(f[TPrjOptF::kListBoxCPU].selected, -1);
   ClickAt(f, TPrjOptF::kListBoxCPU, 0);
   EXPECT_EQ(static_cast<std::uint32_t>(r.config.CpuSelection), 0x20005u);
-  EXPECT_EQ(r.details.CpuName, kChipGbk + "51");
+  EXPECT_EQ(r.details.CpuName, kChip51);
 }
 
 TEST(ProjectDialog, ListPositionsThatNameNothingCountAsNoSelection) {
@@ -154,7 +157,13 @@ TEST(ProjectDialog, VendorsAreTakenByPositionNotByName) {
 
 TEST(ProjectDialog, AVendorWithTwoThousandCpusIsListedWhole) {
   std::vector<TestCpu> many;
-  for (int i = 1; i <= 2000; ++i) many.push_back({"M" + std::to_string(i), Pod(1)});
+  for (int i = 1; i <= 2000; ++i) {
+    TestCpu cpu;
+    cpu.name = std::to_string(i);
+    cpu.name.insert(cpu.name.begin(), 'M');
+    cpu.podMask = Pod(1);
+    many.push_back(cpu);
+  }
   Rig r({{"Many", many}});
   auto ctx = r.Context();
   TPrjOptF f(ctx);
