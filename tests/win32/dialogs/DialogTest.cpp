@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
   dir.resize(dir.find_last_of('\\') + 1);
   const std::string chip = "\xD0\xBE\xC6\xAC";  // "芯片" in GBK
   const std::vector<kz::test::TestVendor> vendors = {
-      {"Alpha Devices", {{"AD51", Pod(1) | Pod(2)}, {"AD52", Pod(1)}}},
+      {"Alpha Devices", {{"AD51", Pod(1) | Pod(2), 0, 0, 0xFF}, {"AD52", Pod(1)}}},
       {chip + " Semi", {{chip + "8051", Pod(2) | Pod(8) | Pod(9)}, {"XC52", Pod(2)}}}};
   {
     const auto mdb = kz::test::BuildDatabase(vendors);
