@@ -1,7 +1,6 @@
 // The terminal renderer through a pseudo-terminal: a person picks a pod,
 // changes its option, types a frequency and presses OK.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 
 #include "config/PrjOpt.h"
 #include "connect/umessage.h"
+#include "fakes/PtyScript.h"
 #include "platform/posix/PosixPorts.h"
 #include "unit/config/ConfigTestFiles.h"
 #include "unit/config/MdbBuilder.h"
@@ -56,6 +56,7 @@ class PtyDialog {
     }
     close(fds[1]);
     result_ = fds[0];
+    script_ = fake::PtyScript(master_);
   }
   ~PtyDialog() {
     close(master_);
@@ -66,28 +67,8 @@ class PtyDialog {
     }
   }
 
-  // Reads the terminal until the text appears (at most 10 s).
-  bool Expect(const std::string& text) {
-    for (int i = 0; i < 100; ++i) {
-      const auto at = screen_.find(text, seen_);
-      if (at != std::string::npos) {
-        seen_ = at + text.size();
-        return true;
-      }
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, 100) > 0) {
-        char buf[4096];
-        const ssize_t n = read(master_, buf, sizeof buf);
-        if (n <= 0) return false;
-        screen_.append(buf, static_cast<std::size_t>(n));
-      }
-    }
-    return false;
-  }
-  void Type(const std::string& line) {
-    const std::string l = line + "\n";
-    EXPECT_EQ(write(master_, l.data(), l.size()), static_cast<ssize_t>(l.size()));
-  }
+  bool Expect(const std::string& text) { return script_.Expect(text); }
+  void Type(const std::string& line) { EXPECT_TRUE(script_.Type(line)); }
   Outcome Result() {
     Outcome o;
     pollfd p{result_, POLLIN, 0};
@@ -95,15 +76,14 @@ class PtyDialog {
       o = Outcome{};
     return o;
   }
-  const std::string& Screen() const { return screen_; }
+  const std::string& Screen() const { return script_.Screen(); }
 
  private:
   test::ScratchDir dir_;
   pid_t pid_ = -1;
   int master_ = -1;
   int result_ = -1;
-  std::string screen_;
-  std::size_t seen_ = 0;
+  fake::PtyScript script_{-1};
 };
 
 TEST(TerminalForms, PodOptionAndFrequencyThenOk) {
