@@ -347,50 +347,48 @@ std::vector<WORD> BuildTemplate(const Form& form) {
   t.Word(0);
   t.Word(9);
   t.Text(L"MS Shell Dlg");
+  // Every control starts hidden; the first push shows the visible ones.
   for (const Control& c : form.controls) {
-    const DWORD visible = 0;  // shown by the first push
     switch (c.kind) {
       case ControlKind::ListBox:
-        t.Item(visible | WS_GROUP | WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY |
-                   LBS_NOINTEGRALHEIGHT,
+        t.Item(WS_GROUP | WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
                WidgetId(c), kListBoxAtom, nullptr);
         break;
       case ControlKind::DropDownList:
-        t.Item(visible | WS_GROUP | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, WidgetId(c),
-               kComboAtom, nullptr);
+        t.Item(WS_GROUP | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, WidgetId(c), kComboAtom,
+               nullptr);
         break;
       case ControlKind::RadioGroup:
-        t.Item(visible | WS_GROUP | BS_GROUPBOX, c.id, kButtonAtom, nullptr);
+        t.Item(WS_GROUP | BS_GROUPBOX, c.id, kButtonAtom, nullptr);
         for (std::size_t k = 0; k < c.items.size(); ++k)
-          t.Item(visible | BS_AUTORADIOBUTTON | (k == 0 ? WS_GROUP | WS_TABSTOP : 0),
+          t.Item(BS_AUTORADIOBUTTON | (k == 0 ? WS_GROUP | WS_TABSTOP : 0),
                  RadioItemId(c.id, static_cast<int>(k)), kButtonAtom, nullptr);
         break;
       case ControlKind::CheckBox:
-        t.Item(visible | WS_GROUP | WS_TABSTOP | BS_AUTOCHECKBOX, c.id, kButtonAtom, nullptr);
+        t.Item(WS_GROUP | WS_TABSTOP | BS_AUTOCHECKBOX, c.id, kButtonAtom, nullptr);
         break;
       case ControlKind::Edit:
-        t.Item(visible | WS_GROUP | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, c.id, kEditAtom,
-               nullptr);
+        t.Item(WS_GROUP | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, c.id, kEditAtom, nullptr);
         break;
       case ControlKind::Label:
-        t.Item(visible | WS_GROUP | SS_LEFT | SS_NOPREFIX, c.id, kStaticAtom, nullptr);
+        t.Item(WS_GROUP | SS_LEFT | SS_NOPREFIX, c.id, kStaticAtom, nullptr);
         break;
       case ControlKind::Button:
-        t.Item(visible | WS_GROUP | WS_TABSTOP |
-                   (c.role == ButtonRole::Ok ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
-               WidgetId(c), kButtonAtom, nullptr);
+        t.Item(
+            WS_GROUP | WS_TABSTOP | (c.role == ButtonRole::Ok ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
+            WidgetId(c), kButtonAtom, nullptr);
         break;
       case ControlKind::PageControl:
-        t.Item(visible | WS_GROUP | WS_CLIPSIBLINGS, c.id, 0, WC_TABCONTROLW);
+        t.Item(WS_GROUP | WS_CLIPSIBLINGS, c.id, 0, WC_TABCONTROLW);
         break;
       case ControlKind::Panel:
-        t.Item(visible | WS_GROUP | SS_ETCHEDFRAME, c.id, kStaticAtom, nullptr);
+        t.Item(WS_GROUP | SS_ETCHEDFRAME, c.id, kStaticAtom, nullptr);
         break;
       case ControlKind::GroupBox:
-        t.Item(visible | WS_GROUP | BS_GROUPBOX, c.id, kButtonAtom, nullptr);
+        t.Item(WS_GROUP | BS_GROUPBOX, c.id, kButtonAtom, nullptr);
         break;
       case ControlKind::Gauge:
-        t.Item(visible | WS_GROUP, c.id, 0, PROGRESS_CLASSW);
+        t.Item(WS_GROUP, c.id, 0, PROGRESS_CLASSW);
         break;
       case ControlKind::Page:
         break;  // drawn by its page control
