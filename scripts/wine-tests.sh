@@ -19,6 +19,9 @@ run ./unit_tests.exe --gtest_brief=1
 if [ -f ./win32_host_test.exe ]; then
   run ./win32_host_test.exe
 fi
+if [ -f ./win32_debug_host.exe ]; then
+  bash "$here/scripts/wine-debug-test.sh"
+fi
 if [ -f "$win/win32_dialog_test.exe" ]; then
-  "$here/scripts/wine-dialog-test.sh"
+  bash "$here/scripts/wine-dialog-test.sh"
 fi

@@ -7,6 +7,9 @@
 #include "connect/FMDU.h"
 #include "connect/FailureText.h"
 #include "connect/umessage.h"
+#include "host/Breakpoints.h"
+#include "host/ExecutionControl.h"
+#include "host/MemoryAccess.h"
 #include "link/MemoryTransfers.h"
 #include "link/TargetPrep.h"
 
@@ -80,7 +83,19 @@ bool Driver::Startup() {
   registers =
       std::make_unique<RegisterAccess>(state, *transfers, running, abandon, pc16, host.pcCell);
   registers->SetViewFunctions(viewGet_, viewSet_);
+  memory = std::make_unique<MemoryAccess>(shadow, state, commands, *transfers, running, abandon,
+                                          host.window, registers->RegistersWritten());
+  breakpoints =
+      std::make_unique<Breakpoints>(*memory, *transfers, host.breakpointAnchor, host.callback);
   prep = std::make_unique<TargetPrep>(commands, state, config, clockCache, details, *transfers);
+  execution = std::make_unique<ExecutionControl>(
+      commands, state, *transfers, *prep, *breakpoints, *registers, config, pods,
+      ExecutionFlags{running, stopRequest}, pc16,
+      [this] {
+        std::lock_guard<std::recursive_mutex> hold(accessLock_);
+        memory->InvalidateAfterRun();
+      },
+      [this] { CommonEnd(); });
   clock = std::make_unique<ClockGenerator>(config, clockCache, commands, state, progress,
                                            [this] { prep->PrepareTarget(); });
   projectDialog = std::make_unique<ProjectOptions>(ProjectDialogContext{
@@ -134,6 +149,7 @@ void Driver::TargetStateReset() {
 
 std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
   if (!started_) return 0;
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
   const std::uint16_t group = code & 0xFF00;
   const std::uint8_t item = code & 0xFF;
   if (group == kInitGroup) {
@@ -188,30 +204,42 @@ std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
         if (host.callback != nullptr) host.callback(4, const_cast<char*>(kUnassembleHere));
       }
     } else if (code == 0x410) {
-      breakpointList.clear();
+      // A run in progress disarms its list at its end and empties it then.
+      if (!running) breakpoints->ListEmpty();
     }
   }
   CommonEnd();
   return 0;
 }
 
-// Memory, breakpoint and execution entry points answer as a refusal until
-// those subsystems exist.
-std::uint16_t Driver::AgMemAcc(std::uint16_t, std::uint8_t*, AddressRecord*, std::uint32_t) {
-  return 1;
+std::uint16_t Driver::AgMemAcc(std::uint16_t code, std::uint8_t* buffer, AddressRecord* record,
+                               std::uint32_t length) {
+  if (!started_) return MemoryAccess::kRefused;
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
+  const std::uint16_t answer = memory->MemAcc(code, buffer, record, length);
+  if (answer != MemoryAccess::kRefused) CommonEnd();
+  return answer;
 }
-std::uint16_t Driver::AgMemAtt(std::uint16_t, std::uint32_t, AddressRecord*) {
-  return 1;
+std::uint16_t Driver::AgMemAtt(std::uint16_t code, std::uint32_t attribute, AddressRecord* record) {
+  if (!started_) return 1;
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
+  const std::uint16_t answer = memory->MemAtt(code, attribute, record);
+  if (answer == 0) CommonEnd();
+  return answer;
 }
 std::uint16_t Driver::AgRegAcc(std::uint16_t code, std::uint32_t number, void* value) {
   if (!started_) return 1;
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
   const std::uint16_t answer = registers->RegAcc(code, number, value);
+  if (answer == 0 && code == 2) memory->InvalidateRegisterBytes();
   if (answer == 0) CommonEnd();
   return answer;
 }
 std::uint16_t Driver::AgAllReg(std::uint16_t code, void*) {
   if (!started_) return 1;
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
   const std::uint16_t answer = registers->AllReg(code);
+  if (answer == 0 && code == 2) memory->InvalidateRegisterBytes();
   if (answer == 0) CommonEnd();
   return answer;
 }
@@ -223,23 +251,66 @@ void Driver::SetRegisterViewFunctions(RegisterGetFn get, RegisterSetFn set) {
 }
 
 void Driver::RegisterViewGet(RegisterItem* item, std::int32_t selector) {
-  if (started_) registers->ViewGet(item, selector);
+  if (!started_) return;
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
+  registers->ViewGet(item, selector);
 }
 
 std::int32_t Driver::RegisterViewSet(RegisterItem* item, void* value) {
   // A set refused for a run or the abandon flag ends without the common end.
   if (!started_ || abandon || running) return 0;
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
   const std::int32_t answer = registers->ViewSet(item, value);
+  if (answer != 0) memory->InvalidateRegisterBytes();
   CommonEnd();
   return answer;
 }
-void* Driver::AgBreakFunc(std::uint16_t, std::uint16_t, std::uint32_t*, BreakpointRecord*) {
-  return nullptr;
+void* Driver::AgBreakFunc(std::uint16_t code, std::uint16_t, std::uint32_t* address,
+                          BreakpointRecord* record) {
+  if (!started_ || abandon) return nullptr;
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
+  bool ended = false;
+  void* answer = breakpoints->BreakFunc(code, address, record, ended);
+  if (ended) CommonEnd();
+  return answer;
 }
-std::int32_t Driver::AgBpInfo(std::uint16_t, std::uint32_t*) {
-  return 0;
+
+std::int32_t Driver::AgBpInfo(std::uint16_t code, std::uint32_t* address) {
+  if (!started_ || abandon) return 0;
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
+  bool ended = false;
+  const std::int32_t answer = breakpoints->BpInfo(code, address, ended);
+  if (ended) CommonEnd();
+  return answer;
 }
-std::int32_t Driver::AgGoStep(std::uint16_t, std::uint32_t, AddressRecord*) {
+
+std::int32_t Driver::AgGoStep(std::uint16_t code, std::uint32_t count, AddressRecord* until) {
+  if (!started_ || abandon) return 0;
+  if (code == 1) {
+    // The stop runs on the host's stopping thread; the PC cell is written by
+    // the run it stopped, at that run's end, on the run's own thread.
+    stopRequest = true;
+    const std::int32_t answer = execution->Stop();
+    CommonEnd();
+    return answer;
+  }
+  const bool runs = code >= 2 && code <= 4 && !(code == 3 && until == nullptr);
+  if (runs) {
+    {
+      std::lock_guard<std::recursive_mutex> hold(accessLock_);
+      // One run at a time: a second go while one runs does nothing.
+      if (running) return 0;
+      running = true;
+    }
+    execution->Run(code, count, until);
+  }
+  std::lock_guard<std::recursive_mutex> hold(accessLock_);
+  if (runs) running = false;
+  CommonEnd();
+  if (!abandon) {
+    registers->Refresh();
+    if (host.pcCell != nullptr) *host.pcCell = registers->Record().pc;
+  }
   return 0;
 }
 

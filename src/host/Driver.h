@@ -35,6 +35,9 @@ class Fmdu;
 class Connection;
 class ProjectOptions;
 class TransferProgress;
+class MemoryAccess;
+class Breakpoints;
+class ExecutionControl;
 
 struct Ports {
   UsbPipes& usb;
@@ -98,7 +101,6 @@ class Driver {
   TProgForm progress;
   ShadowMemory shadow;
   HostRegistration host;
-  std::vector<std::uint16_t> breakpointList;  // armed addresses, at most 1000
 
   std::atomic<bool> abandon{false};
   std::atomic<bool> running{false};
@@ -113,6 +115,9 @@ class Driver {
   std::unique_ptr<Connection> connection;
   std::unique_ptr<ProjectOptions> projectDialog;
   std::unique_ptr<RegisterAccess> registers;
+  std::unique_ptr<MemoryAccess> memory;
+  std::unique_ptr<Breakpoints> breakpoints;
+  std::unique_ptr<ExecutionControl> execution;
 
   // The plain functions the register view descriptor hands to the host; they
   // lead back to RegisterViewGet and RegisterViewSet of this driver.
@@ -132,7 +137,10 @@ class Driver {
   // The two abandon conditions; cleared at start-up, the first also by each
   // link open and connection. Nothing in the driver raises them.
   std::array<std::atomic<bool>, 2> abandonConditions_{};
-  std::recursive_mutex runLock_;  // held only by the run routine
+  // Keeps the host's memory, register, attribute and breakpoint requests
+  // apart from the start and end of a run: a request either completes before
+  // the running flag is set or sees it set. Taken before the run lock.
+  std::recursive_mutex accessLock_;
   // Draws long memory transfers in the progress window.
   std::unique_ptr<TransferProgress> transferProgress_;
   RegisterGetFn viewGet_ = nullptr;

@@ -83,12 +83,16 @@ void RegisterAccess::ResetPc() {
   record_.pc = 0;
 }
 
-void RegisterAccess::Refresh() {
-  if (written_ || running_) return;
+void RegisterAccess::SyncPc() {
   const std::uint16_t pc = pc16_;
   state_.pcShadow = pc;
   pcAddress_ = kCodeAddressBase | pc;
   record_.pc = pcAddress_;
+}
+
+void RegisterAccess::Refresh() {
+  if (written_ || running_) return;
+  SyncPc();
   transfers_.ReadSfrThroughShadows(kSpAddress);
   const auto& d = state_.dataImage;
   const auto& s = state_.shadows;
@@ -105,15 +109,37 @@ void RegisterAccess::Refresh() {
 void RegisterAccess::Apply(RegisterRecord given) {
   auto& d = state_.dataImage;
   auto& s = state_.shadows;
+  const int oldBank = s.PSW & kBankMask;
+  const std::uint8_t oldSp = d[kSpAddress];
+  const std::uint8_t oldB = s.B;
   d[kSpAddress] = given.sp;
   s.PSW = given.psw;
   s.B = given.b;
   s.ACC = given.acc;
   s.DPL = given.dpl;
   s.DPH = given.dph;
-  // The bank the new PSW selects.
+  // The bank the new PSW selects. A bank switch selects the other bank's
+  // registers: the record's R0..R7 are the old bank's and are not copied.
   const int bank = given.psw & kBankMask;
-  for (int i = 0; i < 8; ++i) d[bank + i] = given.R[i];
+  for (int i = 0; i < 8; ++i) {
+    const auto a = static_cast<std::uint8_t>(bank + i);
+    if (bank != oldBank) {
+      given.R[i] = d[a];
+    } else if (d[a] != given.R[i]) {
+      // A register the monitor does not save is plain RAM: it reaches the
+      // chip now, a saved one with the next write registers.
+      d[a] = given.R[i];
+      transfers_.WriteSfrThroughShadows(a);
+    }
+  }
+  if (given.sp != oldSp) transfers_.WriteSfrThroughShadows(kSpAddress);
+  // Where B is not among the registers write-registers carries, the chip's
+  // B is written directly.
+  constexpr std::uint8_t kBAddress = 0xF0;
+  if (given.b != oldB && transfers_.MonitorShadow(kBAddress) == nullptr) {
+    d[kBAddress] = given.b;
+    transfers_.WriteSfrThroughShadows(kBAddress);
+  }
   s.R[0] = d[0];
   const std::uint32_t pc = given.pc;
   state_.pcShadow = pc;
@@ -270,6 +296,7 @@ std::int32_t RegisterAccess::ViewSet(RegisterItem* item, void* value) {
     return IsHostItem(n) ? 1 : 0;
   }
   Apply(view_);
+  view_ = record_;  // a bank switch shows the new bank's registers
   return 1;
 }
 

@@ -79,6 +79,9 @@ class RegisterAccess {
   void Apply(RegisterRecord given);  // by value: callers pass the record itself
   // Reset target: the PC address and the record's PC start from 0.
   void ResetPc();
+  // Refresh step 2 alone: the PC address and the record's PC follow the
+  // 16-bit PC copy after every run or step, whatever the written flag says.
+  void SyncPc();
 
   RegisterRecord& Record() { return record_; }
   const RegisterRecord& ViewCopy() const { return view_; }

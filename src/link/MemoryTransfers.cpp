@@ -97,6 +97,11 @@ std::string FormatAddress(std::uint32_t address) {
   return std::string(text) + "H";
 }
 
+std::uint8_t* MemoryTransfers::MonitorShadow(std::uint8_t address) {
+  bool routed = false;
+  return ShadowFor(state_.shadows, config_.PodNumber(), address, routed);
+}
+
 void MemoryTransfers::ReadSfrThroughShadows(std::uint8_t address) {
   if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
   std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());

@@ -34,6 +34,10 @@ class MemoryTransfers {
                   TransferProgress& progress)
       : cmd_(commands), state_(state), config_(config), progress_(progress) {}
 
+  // The register shadow that holds the user's value of `address` while the
+  // monitor owns it (the target stopped), or nullptr when the chip holds it.
+  std::uint8_t* MonitorShadow(std::uint8_t address);
+
   void ReadSfrThroughShadows(std::uint8_t address);
   void WriteSfrThroughShadows(std::uint8_t address);
   void WriteCodePiece(std::uint8_t count);

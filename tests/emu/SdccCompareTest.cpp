@@ -195,14 +195,14 @@ TEST_P(SdccCompare, FinalStateMatchesUcsim) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, SdccCompare,
                          ::testing::Values("arith", "bitops", "pointers", "recursion", "bcd",
-                                           "muldiv", "switches", "timer_isr", "serial"),
+                                           "muldiv", "switches", "timer_isr", "serial", "spaces"),
                          [](const auto& info) { return info.param; });
 
 // Every program in the directory must be in the list above.
 TEST(SdccCompareList, CoversAllPrograms) {
-  const std::vector<std::string> listed = {"arith",  "bcd",      "bitops",
-                                           "muldiv", "pointers", "recursion",
-                                           "serial", "switches", "timer_isr"};
+  const std::vector<std::string> listed = {"arith",    "bcd",       "bitops", "muldiv",
+                                           "pointers", "recursion", "serial", "spaces",
+                                           "switches", "timer_isr"};
   std::vector<std::string> found;
   for (const auto& e : fs::directory_iterator(fs::path(KZ_SOURCE_DIR) / "tests/emu/programs"))
     if (e.path().extension() == ".c") found.push_back(e.path().stem().string());

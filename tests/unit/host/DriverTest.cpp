@@ -10,6 +10,7 @@
 #include "fakes/FakeUsbPipes.h"
 #include "fakes/MinimalDatabase.h"
 #include "fakes/TempDir.h"
+#include "host/Breakpoints.h"
 #include "host/Driver.h"
 
 namespace kz {
@@ -176,9 +177,10 @@ TEST_F(DriverTest, BreakpointListNotificationEmptiesOnlyTheDriversList) {
   host.address = 0xFF001234u;
   BreakpointRecord* anchor = &host;
   d.AgInit(0x30E, reinterpret_cast<std::uintptr_t>(&anchor));
-  d.breakpointList = {0x1234, 0x2000};
+  d.breakpoints->ListAdd(0x1234);
+  d.breakpoints->ListAdd(0x2000);
   d.AgInit(0x410, 0);
-  EXPECT_TRUE(d.breakpointList.empty());
+  EXPECT_TRUE(d.breakpoints->List().empty());
   EXPECT_EQ(anchor, &host);
   EXPECT_EQ(host.flags, kBpEnabled);
   EXPECT_EQ(host.address, 0xFF001234u);

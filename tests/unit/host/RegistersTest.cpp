@@ -436,7 +436,7 @@ TEST(RegisterViewSet, WritesApplyTheViewCopy) {
   EXPECT_EQ(std::memcmp(&before, &r.regs.Record(), sizeof before), 0);
 }
 
-TEST(RegisterViewSet, NewBankTakesTheRegistersWhenPswSelectsIt) {
+TEST(RegisterViewSet, SwitchingTheBankShowsTheNewBanksRegistersAndKeepsBothBanks) {
   RegsRig r;
   for (int i = 0; i < 8; ++i) r.state.dataImage[i] = static_cast<std::uint8_t>(0x30 + i);
   for (int i = 0; i < 8; ++i) r.state.dataImage[0x10 + i] = 0xEE;
@@ -444,9 +444,13 @@ TEST(RegisterViewSet, NewBankTakesTheRegistersWhenPswSelectsIt) {
   std::uint8_t v = 0x10;
   EXPECT_EQ(r.regs.ViewSet(&r.Item(0x100), &v), 1);
   for (int i = 0; i < 8; ++i) {
-    EXPECT_EQ(r.state.dataImage[0x10 + i], 0x30 + i) << i;
+    // Bank 2 is not overwritten with bank 0's values; the record shows bank 2.
+    EXPECT_EQ(r.state.dataImage[0x10 + i], 0xEE) << i;
     EXPECT_EQ(r.state.dataImage[i], 0x30 + i) << i;
+    EXPECT_EQ(r.regs.Record().R[i], 0xEE) << i;
   }
+  // Nothing travelled for the unchanged bytes.
+  EXPECT_TRUE(r.Sent(68).empty());
   std::uint8_t r7 = 0x77;
   EXPECT_EQ(r.regs.ViewSet(&r.Item(7), &r7), 1);
   EXPECT_EQ(r.state.dataImage[0x17], 0x77);
