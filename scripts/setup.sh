@@ -6,7 +6,8 @@ set -euo pipefail
 PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
       libgmock-dev libbenchmark-dev clang-format
       g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-      wine wine32 xvfb xauth sdcc sdcc-ucsim fonts-wqy-microhei imagemagick)
+      wine wine32 xvfb xauth sdcc sdcc-ucsim fonts-wqy-microhei imagemagick
+      libcli11-dev nlohmann-json3-dev libedit-dev python3)
 
 missing=()
 for p in "${PKGS[@]}"; do

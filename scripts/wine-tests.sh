@@ -22,6 +22,8 @@ fi
 if [ -f ./win32_debug_host.exe ]; then
   bash "$here/scripts/wine-debug-test.sh"
 fi
+# kz51.exe prints the same JSON as kz51 on Linux for the same script.
+bash "$here/tests/kz51/wine-compare.sh"
 if [ -f "$win/win32_dialog_test.exe" ]; then
   bash "$here/scripts/wine-dialog-test.sh"
 fi

@@ -1,4 +1,4 @@
-#include "DriverLibrary.h"
+#include "session/DriverLibrary.h"
 
 #if defined(_WIN32)
 #include <windows.h>

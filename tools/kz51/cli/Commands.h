@@ -1,0 +1,48 @@
+#pragma once
+// The commands of kz51, shared by scripts (-c, -f) and the interactive prompt.
+// Each command line gives one result: a JSON object (`--json`) or short
+// readable lines; a failure carries a sentence saying why.
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "session/Session.h"
+
+namespace kz51::cli {
+
+struct CommandResult {
+  nlohmann::ordered_json json;  // "command", "ok", then the command's fields
+  std::string text;             // readable lines, without a final newline
+  bool ok = true;
+  bool quit = false;
+};
+
+class Commands {
+ public:
+  // `driverPath`: the library to load at the first command that needs it.
+  // `out` receives every finished result (also those of breakpoint commands
+  // run during a go), in order.
+  Commands(Session& session, std::string driverPath, std::function<void(const CommandResult&)> out);
+
+  // Runs one command line; the result has also gone to `out`.
+  CommandResult Execute(const std::string& line);
+
+  // Text for `help` and `help COMMAND`.
+  static std::string Help(const std::string& command);
+
+ private:
+  CommandResult Run(const std::string& line);
+  bool EnsureDriver(std::string& error);
+
+  Session& session_;
+  std::string driverPath_;
+  std::function<void(const CommandResult&)> out_;
+  std::vector<nlohmann::ordered_json>* nested_ = nullptr;  // breakpoint commands of a go
+};
+
+// Readable forms shared with other front ends.
+std::string AddressText(std::uint32_t address);                // "0062H", "0FD00H"
+std::string HexBytes(const std::vector<std::uint8_t>& bytes);  // "0A1B2C"
+
+}  // namespace kz51::cli

@@ -1,0 +1,90 @@
+#pragma once
+// What kz51 knows about the loaded program: the SDCC linker map, the debug
+// file (.cdb) and the listings, with the lookups the debugger needs:
+// locations from text, symbol+offset and C line for an address, variables.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "symbols/Cdb.h"
+#include "symbols/Listing.h"
+#include "symbols/MapFile.h"
+
+namespace kz51 {
+
+struct SourceLine {
+  std::string file;  // as the .cdb writes it: "main.c"
+  unsigned line = 0;
+};
+
+// One row of `symbols [PATTERN]`.
+struct SymbolEntry {
+  std::string name;  // the C name when known ("main"), else the linker's
+  std::string kind;  // "function", "variable", "label"
+  std::uint32_t address = 0;
+  std::string space;  // "code", "data", "idata", "xdata", "pdata", "sfr", "bit", "register", ""
+  std::string type;   // C type text when known
+  std::string module;
+};
+
+// A numeric value: 0x1234, 1234h / 0FD00H, or decimal 4660.
+bool ParseNumber(const std::string& text, std::uint32_t& value);
+
+class Symbols {
+ public:
+  // Reads <base>.map, <base>.cdb and the listings of the program's modules
+  // (<module>.rst, else <module>.lst) beside `programPath`. Returns the names
+  // of the files read; missing files are not an error.
+  std::vector<std::string> LoadBeside(const std::string& programPath);
+  // For tests and tools: use these parsed contents.
+  void Set(cdb::File cdb, std::vector<map::Symbol> mapSymbols);
+  void Clear();
+  bool HasDebugInfo() const { return !cdb_.modules.empty() || !cdb_.lines.empty(); }
+
+  const cdb::File& Cdb() const { return cdb_; }
+  const std::vector<map::Symbol>& MapSymbols() const { return map_; }
+
+  // A code location: 0x1234, 1234h, a function or code label with or without
+  // SDCC's leading underscore, or file.c:LINE (the first address of that
+  // line, or of the next line that has code). `description` says what was
+  // found ("main.c:27", "done"); false with `error` otherwise.
+  bool ResolveCode(const std::string& text, std::uint32_t& address, std::string& error,
+                   std::string* description = nullptr) const;
+
+  // Code addresses of one C line (file matched by name without directory).
+  std::vector<std::uint32_t> AddressesOfLine(const std::string& file, unsigned line) const;
+  // The C line whose code holds `address` (the nearest line record at or
+  // below it inside the same function), if any.
+  std::optional<SourceLine> LineAt(std::uint32_t address) const;
+  // True when `address` is the first address of a C line record.
+  bool IsLineStart(std::uint32_t address) const;
+
+  const cdb::Function* FunctionAt(std::uint32_t address) const;
+  const cdb::Function* FindFunction(const std::string& name) const;
+  // "main+0x5", "done", or "" when no code symbol lies at or below.
+  std::string Describe(std::uint32_t address) const;
+  // Instruction text from the listing at `address`, or "".
+  std::string InstructionAt(std::uint32_t address) const { return listing_.TextAt(address); }
+
+  // A variable by C name: a local of the function holding `pc` (when given)
+  // first, then a file static of that function's module, then a global.
+  const cdb::Variable* FindVariable(const std::string& name,
+                                    std::optional<std::uint32_t> pc = std::nullopt) const;
+  // Every function and variable (and, without a .cdb, every map symbol)
+  // whose name contains `pattern` (case-insensitive; empty matches all).
+  std::vector<SymbolEntry> Match(const std::string& pattern) const;
+
+ private:
+  const map::Symbol* FindMapSymbol(const std::string& name) const;
+
+  cdb::File cdb_;
+  std::vector<map::Symbol> map_;
+  Listing listing_;
+  std::vector<cdb::LineRecord> sortedLines_;  // by address, file order kept among equals
+};
+
+// Short name of a .cdb address space ("data", "xdata", ...).
+const char* SpaceName(cdb::Space space);
+
+}  // namespace kz51
