@@ -5,8 +5,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${KZ_JOBS:-2}
-cmake -S "$here" -B "$here/build/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$here" -B "$here/build/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKZ_WERROR="${KZ_WERROR:-OFF}" >/dev/null
 cmake --build "$here/build/linux" -j "$jobs"
 cmake -S "$here" -B "$here/build/win32" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" -DKZ_WERROR="${KZ_WERROR:-OFF}" >/dev/null
 cmake --build "$here/build/win32" -j "$jobs"

@@ -12,7 +12,7 @@ for kind in asan tsan; do
   esac
   dir="$here/build/$kind"
   cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKZ_SANITIZE="$flags" \
-    -DKZ_BENCH=OFF >/dev/null
+    -DKZ_BENCH=OFF -DKZ_WERROR="${KZ_WERROR:-OFF}" >/dev/null
   cmake --build "$dir" -j "$jobs" --target unit_tests emu_tests e2e_tests kz51_tests
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1
   for t in unit_tests emu_tests e2e_tests; do
@@ -22,3 +22,12 @@ for kind in asan tsan; do
   echo "== kz51 (script mode and prompt) under $kind"
   ctest --test-dir "$dir" -R '^kz51' --output-on-failure
 done
+# The debug adapter reads requests while a run goes on on another thread:
+# its suites run against the ThreadSanitizer build of kz51 as well.
+if [ -d "$here/tests/dap/node_modules" ] && command -v node >/dev/null; then
+  dir="$here/build/tsan"
+  cmake --build "$dir" -j "$jobs" --target kz51host kz51 usbd12 kz51-data dap-programs
+  echo "== DAP suites under tsan"
+  KZ51_DAP="$dir/bin/kz51" KZ51_DAP_PROGRAMS="$dir/dap-programs" KZ51_DAP_TIMEOUT=30000 \
+    TSAN_OPTIONS=halt_on_error=1 node --test --test-concurrency=1 "$here/tests/dap/"
+fi

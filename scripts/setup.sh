@@ -9,6 +9,20 @@ PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
       wine wine32 xvfb xauth sdcc sdcc-ucsim fonts-wqy-microhei imagemagick
       libcli11-dev nlohmann-json3-dev libedit-dev python3)
 
+# node and npm run the debug adapter's test suite with the DAP test client
+# from npm (tests/dap/package-lock.json). A node that ships its own npm is
+# used as it is; otherwise Debian's nodejs and npm are installed.
+command -v node >/dev/null && command -v npm >/dev/null || PKGS+=(nodejs npm)
+here=$(cd "$(dirname "$0")/.." && pwd)
+node_packages() {
+  local dir="$here/tests/dap"
+  if [ ! -d "$dir/node_modules/@vscode/debugadapter-testsupport" ] ||
+     [ "$dir/package-lock.json" -nt "$dir/node_modules/.package-lock.json" ]; then
+    echo "setup: installing the DAP test client (npm ci in tests/dap)"
+    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  fi
+}
+
 missing=()
 for p in "${PKGS[@]}"; do
   arch_pkg="$p"
@@ -17,6 +31,7 @@ for p in "${PKGS[@]}"; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
+  node_packages
   echo "setup: all dependencies present"
   exit 0
 fi
@@ -37,4 +52,5 @@ for p in "${missing[@]}"; do
   [ "$p" = wine32 ] && inst+=("wine32:i386") || inst+=("$p")
 done
 apt-get install -y -qq --no-install-recommends "${inst[@]}" >/dev/null
+node_packages
 echo "setup: done"

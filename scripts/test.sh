@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Sets up, builds both targets and runs every test: the native suites through
 # ctest, a short fuzz run of every file reader, and the 32-bit Windows build
-# under wine (the unit tests and the test host that loads KZ_DLL.dll).
+# under wine (the unit tests and the test host that loads KZ_DLL.dll). Every
+# build here treats warnings as errors, and Release and Debug builds with GCC
+# and Clang are made as well so no compiler's warning goes unseen.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
+export KZ_WERROR=ON
 
 bash scripts/setup.sh
 bash scripts/build.sh
@@ -22,6 +25,9 @@ bash scripts/check-dll.sh
 
 echo "== sanitizer builds"
 bash scripts/sanitize.sh
+
+echo "== Release and Debug builds with GCC and Clang"
+bash scripts/compilers.sh
 
 echo "== 32-bit Windows build under wine"
 bash scripts/wine-tests.sh

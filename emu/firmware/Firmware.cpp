@@ -305,6 +305,17 @@ std::uint32_t Firmware::ReplyDelayMs() const {
   return (cfg_.faults & kFaultSlow) != 0 ? cfg_.delayMs : 0;
 }
 
+void Firmware::SetFaults(std::uint32_t faults, std::uint32_t disconnectAfter, std::uint32_t delayMs,
+                         std::uint32_t seed) {
+  cfg_.faults = faults;
+  cfg_.disconnectAfter = disconnectAfter;
+  cfg_.delayMs = delayMs;
+  cfg_.seed = seed;
+  rng_ = seed == 0 ? 1 : seed;
+  served_ = 0;
+  unplugged_ = false;
+}
+
 bool Firmware::Serve(const Packet& cmd, Packet& reply) {
   if (unplugged_) return false;
   if ((cfg_.faults & kFaultDisconnect) != 0 && served_ >= cfg_.disconnectAfter) {
@@ -556,6 +567,9 @@ void Firmware::Answer(const Packet& cmd, Packet& rep) {
     case kClockClass:
       clockClass_ = cmd[1];
       clockFactor_ = cmd[2];
+      // A new clock class restarts the target chip, as the pod's reset line
+      // does: every target reset of the driver sends it.
+      if (!executing_) ResetChip();
       break;
     case kOptionAccess:
       ++optionAccesses_;
@@ -863,6 +877,15 @@ void Firmware::EnterMonitor(StopReason why) {
 void Firmware::LeaveMonitor() {
   for (const std::uint8_t a : ShadowedAddresses(cfg_.pod)) WriteDirectBlock(a, user_.v[a], false);
   cpu_.pc = user_.pc;
+}
+
+// The chip comes out of reset with the 8051's reset values in its SFRs and PC
+// 0; internal RAM keeps its contents. The monitor's save area then holds the
+// reset values of the registers it owns.
+void Firmware::ResetChip() {
+  LeaveMonitor();
+  cpu_.Reset();
+  EnterMonitor(StopReason::kNone);
 }
 
 void Firmware::RunBudget() {

@@ -96,6 +96,11 @@ class Firmware {
   std::uint32_t ReplyDelayMs() const;
   // True once the disconnect fault fired: the device is gone.
   bool Unplugged() const { return unplugged_; }
+  // Replaces the faults of a running emulator and keeps everything it holds:
+  // the device is plugged in again and a disconnect counts its packets from
+  // now.
+  void SetFaults(std::uint32_t faults, std::uint32_t disconnectAfter, std::uint32_t delayMs,
+                 std::uint32_t seed);
 
   const FirmwareConfig& Config() const { return cfg_; }
   Cpu8051& Cpu() { return cpu_; }
@@ -170,6 +175,7 @@ class Firmware {
   void WriteRegisters(const Packet& cmd);
   void EnterMonitor(StopReason why);
   void LeaveMonitor();
+  void ResetChip();
   void RunBudget();
   void WriteConfiguration(const Packet& cmd);
 

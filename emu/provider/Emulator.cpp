@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace kzemu {
 
@@ -31,6 +32,28 @@ bool Emulator::Configure(const char* text, std::string* error) {
   return true;
 }
 
+bool Emulator::InjectFaults(const char* text, std::string* error) {
+  const std::string_view all = text != nullptr ? text : "";
+  // Only the fault keys: anything else would silently not take effect.
+  for (std::string_view rest = all; !rest.empty();) {
+    const auto comma = rest.find(',');
+    std::string_view item = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+    if (item.empty()) continue;
+    const std::string_view key = item.substr(0, item.find('='));
+    if (key != "fault" && key != "after" && key != "delay" && key != "seed") {
+      if (error != nullptr) *error = "not a fault setting '" + std::string(item) + "'";
+      return false;
+    }
+  }
+  FirmwareConfig cfg;
+  if (!ParseFirmwareConfig(all, cfg, error)) return false;
+  std::lock_guard<std::mutex> hold(lock_);
+  firmware_->SetFaults(cfg.faults, cfg.disconnectAfter, cfg.delayMs, cfg.seed);
+  return true;
+}
+
 bool Emulator::Serve(const Packet& cmd, Packet& reply, std::uint32_t& delayMs) {
   std::lock_guard<std::mutex> hold(lock_);
   const bool answer = firmware_->Serve(cmd, reply);
@@ -49,5 +72,12 @@ extern "C" KZEMU_EXPORT int kz51emu_configure(const char* settings) {
   std::string error;
   if (kzemu::Emulator::Instance().Configure(settings, &error)) return 0;
   std::fprintf(stderr, "usbd12: kz51emu_configure: %s\n", error.c_str());
+  return -1;
+}
+
+extern "C" KZEMU_EXPORT int kz51emu_inject(const char* settings) {
+  std::string error;
+  if (kzemu::Emulator::Instance().InjectFaults(settings, &error)) return 0;
+  std::fprintf(stderr, "usbd12: kz51emu_inject: %s\n", error.c_str());
   return -1;
 }

@@ -20,6 +20,10 @@ class Emulator {
   // Replaces the firmware with a fresh one configured from `text` (the
   // KZ51_EMU syntax). Returns false and keeps the old one on a syntax error.
   bool Configure(const char* text, std::string* error);
+  // Changes only the faults (keys fault, after, delay, seed) of the current
+  // firmware, keeping its headers, memories and target state. Returns false
+  // and changes nothing on a syntax error or another key.
+  bool InjectFaults(const char* text, std::string* error);
 
   // Serves one packet under the emulator's lock. Returns false when no reply
   // is due; `delayMs` receives the reply delay to apply before sending.
@@ -47,3 +51,7 @@ class Emulator {
 // (fresh headers, memories and logic state). Returns 0 on success, -1 on a
 // syntax error (reported on stderr).
 extern "C" KZEMU_EXPORT int kz51emu_configure(const char* settings);
+// Test hook: changes the faults of the process's emulator without resetting
+// it (keys fault, after, delay, seed; `after` counts from now). Returns 0, or
+// -1 on a syntax error or another key (reported on stderr).
+extern "C" KZEMU_EXPORT int kz51emu_inject(const char* settings);

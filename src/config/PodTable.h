@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "config/TargetConfig.h"
+
 namespace kz {
 
 struct EmulatorModel {
@@ -26,7 +28,7 @@ struct PodSlot {
   std::uint16_t EmulatorSet;  // bit n set = works with emulator number n (1..15)
 };
 
-inline constexpr int kPodSlotCount = 40;
+inline constexpr int kPodSlotCount = kPodTableSlots;
 // The constant contents; the driver copies them into its own mutable table
 // (PodTable) because the dialog rewrites Listed.
 extern const std::array<PodSlot, kPodSlotCount> kPodSlots;

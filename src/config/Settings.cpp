@@ -60,16 +60,17 @@ void LoadSettings(TargetConfig& rec, const std::string& dataDir) {
 
 namespace {
 
-// Writes the whole image to a new file; false on any error, and then a file
-// it created is removed again (nothing it did not create is touched).
-bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
+enum class WriteResult { NotOpened, Failed, Written };
+
+// Writes the whole image through to the disk with the given fopen mode.
+WriteResult WriteThrough(const std::string& path, const char* mode, const std::uint8_t* data,
+                         std::size_t size, System& system) {
+  std::FILE* f = std::fopen(path.c_str(), mode);
+  if (f == nullptr) return WriteResult::NotOpened;
   bool ok = std::fwrite(data, 1, size, f) == size;
-  ok = std::fflush(f) == 0 && ok;
+  ok = system.SyncFile(f) && ok;
   ok = std::fclose(f) == 0 && ok;
-  if (!ok) std::remove(path.c_str());
-  return ok;
+  return ok ? WriteResult::Written : WriteResult::Failed;
 }
 
 }  // namespace
@@ -88,10 +89,26 @@ void SaveSettings(const TargetConfig& rec, const std::string& dataDir, System& s
     std::fclose(writable);
   }
 
-  if (!WriteWholeFile(temp, rec.Bytes(), kTargetConfigSize)) return;
-  // The replacement is one step, so the settings file is always either the
-  // old or the new complete image.
-  if (!system.ReplaceFile(temp, target)) std::remove(temp.c_str());
+  // A temp file left by an interrupted save is ours to replace.
+  std::remove(temp.c_str());
+  switch (WriteThrough(temp, "wb", rec.Bytes(), kTargetConfigSize, system)) {
+    case WriteResult::Written:
+      // The replacement is one step, so the settings file is always either
+      // the old or the new complete image.
+      if (!system.ReplaceFile(temp, target)) std::remove(temp.c_str());
+      return;
+    case WriteResult::Failed:
+      std::remove(temp.c_str());
+      return;
+    case WriteResult::NotOpened:
+      break;
+  }
+  // No temp file can be made (a directory that takes no new file, a leftover
+  // that cannot be removed): the settings are still saved, in place. An
+  // existing file is overwritten without being cut first.
+  std::FILE* existing = std::fopen(target.c_str(), "rb");
+  if (existing != nullptr) std::fclose(existing);
+  WriteThrough(target, existing != nullptr ? "r+b" : "wb", rec.Bytes(), kTargetConfigSize, system);
 }
 
 }  // namespace kz

@@ -38,7 +38,8 @@ void ApplySettingsDefaults(TargetConfig& rec);
 // Writes the 1340-byte record to dataDir + ZOLTKEIL.DSK. Errors are ignored;
 // the old file stays as it was when the new one cannot be written completely,
 // and an existing file that cannot be opened for writing is left alone.
-// The replacement of the old file goes through the system port.
+// The new image is flushed to the disk and then replaces the old file through
+// the system port; when no temp file can be made it is written in place.
 void SaveSettings(const TargetConfig& rec, const std::string& dataDir, System& system);
 
 }  // namespace kz

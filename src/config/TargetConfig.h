@@ -10,6 +10,7 @@
 namespace kz {
 
 inline constexpr std::size_t kTargetConfigSize = 1340;
+inline constexpr std::int32_t kPodTableSlots = 40;  // rows of the built-in pod table
 
 struct TargetConfig {
   std::uint8_t Signature[33];  // short string, see kSettingsSignature
@@ -38,7 +39,13 @@ struct TargetConfig {
   std::uint8_t ClockCache[32];
   std::uint8_t Reserved1148[192];
 
-  int PodNumber() const { return static_cast<std::int32_t>(PodIndex) + 1; }
+  // PodIndex + 1, or 0 (no pod) when the stored index lies outside the pod
+  // table: the settings file may hold any value, and the stored bytes are
+  // kept as they are.
+  int PodNumber() const {
+    const std::int32_t index = PodIndex;
+    return index >= 0 && index < kPodTableSlots ? index + 1 : 0;
+  }
   std::uint8_t* Bytes() { return reinterpret_cast<std::uint8_t*>(this); }
   const std::uint8_t* Bytes() const { return reinterpret_cast<const std::uint8_t*>(this); }
 };

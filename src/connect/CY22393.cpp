@@ -299,7 +299,7 @@ std::uint8_t ClockGenerator::TimingCalibration(std::uint8_t x) {
   return kCalibrated;
 }
 
-void ClockGenerator::ClockAndTimingSetup() {
+bool ClockGenerator::ClockAndTimingSetup() {
   state_.W = {0, 0, 0, 0};
   commands_.WriteConfiguration();
   commands_.ReadStatus(true);
@@ -314,14 +314,15 @@ void ClockGenerator::ClockAndTimingSetup() {
           commands_.ReadRegisters();
           state_.pcShadow = 0;
           commands_.WriteRegisters();
-          return;
+          return true;
         }
         cache_.CalValid = 0;
       } else if (TimingCalibration(1) != kCalibrated) {
         TimingCalibration(0);
       }
     }
-    return;
+    // A failed link has its own error kind; otherwise no value passed.
+    return commands_.Link().LinkFailed() || cache_.CalValid != 0;
   }
 
   std::uint8_t code = 0;
@@ -339,12 +340,13 @@ void ClockGenerator::ClockAndTimingSetup() {
       code = 1;
       break;
     default:
-      return;
+      return true;
   }
   cache_.CpuTypeCode = code;
   SendClock(1);
   if (prepareTarget_) prepareTarget_();
   commands_.ReadStatus(true);
+  return true;
 }
 
 }  // namespace kz

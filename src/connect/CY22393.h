@@ -104,8 +104,10 @@ class ClockGenerator {
   void SendClock(std::uint8_t subFunction, const FixedClockRow& row = kFixedClockRow14);
   bool TimingTrial(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t x);
   std::uint8_t TimingCalibration(std::uint8_t x);
-  // End of the pod configuration check.
-  void ClockAndTimingSetup();
+  // End of the pod configuration check. False when the calibrating pods
+  // found no passing timing value, so the target is sampled with untested
+  // timing (the connection stays usable).
+  bool ClockAndTimingSetup();
 
   const ClockCacheRecord& Cache() const { return cache_; }
 

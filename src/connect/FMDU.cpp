@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "connect/CY22393.h"
+#include "connect/FailureText.h"
 #include "connect/FmdScramble.h"
 #include "connect/umessage.h"
 #include "link/TargetPrep.h"
@@ -232,7 +233,10 @@ std::uint32_t Fmdu::ReadFpgaIdentificationCode() {
 
 void Fmdu::MonitorCheck(const std::string& monitorName, std::uint8_t podCode,
                         std::uint8_t monitorKind) {
-  if (config_.EmulatorIndex >= 10) return;
+  // An index outside the model table (a damaged settings file) counts as an
+  // emulator without this monitor, like the models beyond the table.
+  const std::int32_t emulator = config_.EmulatorIndex;
+  if (emulator < 0 || emulator >= kEmulatorModelCount) return;
   auto& m = state_.paramMirror;
   for (std::uint16_t i = 0; i <= 8; ++i) cmd_.ReadParamByte(i);
   cmd_.ReadParamByte(kMonitorNameLengthAt);
@@ -304,19 +308,19 @@ void Fmdu::PodConfigurationCheck() {
     LoadImage(name);
     // An image shorter than one piece has no valid piece sequence.
     if (imageLength_ > 0 && imageLength_ < kImagePiece) imageLength_ = 0;
-    if (imageLength_ != 0) {
-      if (alternateBoard_) {
-        AlternateDownload();
-      } else {
-        StandardDownload();
-      }
-    }
-    // Whether the FPGA took the configuration is decided by command 32 alone.
+    bool sent = false;
+    if (imageLength_ != 0) sent = alternateBoard_ ? AlternateDownload() : StandardDownload();
+    // Whether the FPGA took the configuration is decided by command 32.
     link.SetLinkFailed(false);
     link.SetErrorKind(kErrorMcuReset);
     if (cmd_.QueryLogicConfigured()) {
-      BuildConfigHeader(state_.configHeader, name);
-      cmd_.WriteConfigHeader();
+      // The header names only a configuration this attempt sent: logic still
+      // running an earlier one must not be claimed to hold this one, or no
+      // later connection would download it.
+      if (sent) {
+        BuildConfigHeader(state_.configHeader, name);
+        cmd_.WriteConfigHeader();
+      }
       state_.podConfigured = true;
     }
   } else {
@@ -325,7 +329,10 @@ void Fmdu::PodConfigurationCheck() {
 
   const int pod = config_.PodNumber();
   if (pod == 2 || pod == 3 || pod == 5 || pod == 6 || pod == 7) cmd_.ReadStatus(true);
-  clock_.ClockAndTimingSetup();
+  // Debugging works without calibrated timing, but the user should know that
+  // the target is sampled with untested timing.
+  if (!clock_.ClockAndTimingSetup())
+    ui_.MessageBox(MessageKind::Warning, ConnectionFailureText(kErrorNoMcu, std::string()));
   prep_.UploadMemoryMap();
   prep_.UpdateRunIndicator();
 }
@@ -337,14 +344,14 @@ void Fmdu::SendImagePieces() {
   }
 }
 
-void Fmdu::StandardDownload() {
+bool Fmdu::StandardDownload() {
   std::array<std::uint8_t, kKeptImageBytes> kept{};
   std::copy_n(image_.begin(), kept.size(), kept.begin());
   progress_.Start(static_cast<std::uint16_t>(imageLength_ / kImagePiece), GetMessage(1673));
 
-  if (!ScanOk(cmd_.ResetScanChain())) return;
-  if (!ScanOk(cmd_.InstructionScan(5, 0xFF))) return;
-  if (!IsAcceptedStandardId(ReadFpgaIdentificationCode())) return;
+  if (!ScanOk(cmd_.ResetScanChain())) return false;
+  if (!ScanOk(cmd_.InstructionScan(5, 0xFF))) return false;
+  if (!IsAcceptedStandardId(ReadFpgaIdentificationCode())) return false;
 
   for (const FpgaSequence& sequence : StandardSequences()) {
     cmd_.InstructionScan(5, 5);
@@ -356,7 +363,7 @@ void Fmdu::StandardDownload() {
   }
   std::copy(kept.begin(), kept.end(), image_.begin());
 
-  if (!ScanOk(cmd_.InstructionScan(5, 5))) return;
+  if (!ScanOk(cmd_.InstructionScan(5, 5))) return false;
   SendImagePieces();
 
   cmd_.InstructionScan(5, 12);
@@ -368,15 +375,16 @@ void Fmdu::StandardDownload() {
     if (!ScanOk(cmd_.InstructionScan(5, 0xFF))) break;
   cmd_.DataScan(1, image_.data());
   progress_.Reset();
+  return true;
 }
 
-void Fmdu::AlternateDownload() {
+bool Fmdu::AlternateDownload() {
   std::array<std::uint8_t, kKeptImageBytes> kept{};
   std::copy_n(image_.begin(), kept.size(), kept.begin());
   progress_.Start(static_cast<std::uint16_t>(imageLength_ / kImagePiece), GetMessage(1673));
 
-  if (!ScanOk(cmd_.ResetScanChain())) return;
-  if (ReadFpgaIdentificationCode() != kFpgaIdAlternate) return;
+  if (!ScanOk(cmd_.ResetScanChain())) return false;
+  if (ReadFpgaIdentificationCode() != kFpgaIdAlternate) return false;
 
   auto idle = [this](int times) {
     for (int i = 0; i < times; ++i) cmd_.ScanIdle();
@@ -411,6 +419,7 @@ void Fmdu::AlternateDownload() {
   std::fill_n(image_.begin(), 31, 0xFF);
   cmd_.DataScan(234, image_.data());
   progress_.Reset();
+  return true;
 }
 
 }  // namespace kz

@@ -90,8 +90,10 @@ class Fmdu {
   const PodSlot* SelectedPod() const;
   bool ScanOk(std::uint8_t result) const { return result == kScanDone; }
   void SendImagePieces();
-  void StandardDownload();
-  void AlternateDownload();
+  // True when the procedure got as far as sending the image, which replaces
+  // whatever configuration the logic held.
+  bool StandardDownload();
+  bool AlternateDownload();
   void WriteMonitorImage();
 
   CommandSet& cmd_;

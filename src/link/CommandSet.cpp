@@ -262,7 +262,9 @@ void CommandSet::Control(std::uint8_t subFunction, std::uint8_t value) {
       link_, 15,
       [=](Packet& cmd) {
         cmd[1] = subFunction;
-        cmd[2] = value;
+        // Only the write carries a value; the other sub-functions leave the
+        // byte as the previous command left it.
+        if (subFunction == 2) cmd[2] = value;
       },
       [this](const Packet& rep) { state_.control = rep[0]; });
 }
@@ -321,7 +323,7 @@ std::uint8_t CommandSet::DataScanPiece(std::uint8_t kind, std::uint16_t bits,
     std::size_t bytes = std::min<std::size_t>((bits + 7u) / 8u, kWriteDataMax);
     cmd[1] = kind;
     PutU16(cmd, 2, bits);
-    cmd[4] = static_cast<std::uint8_t>((bits + 7u) / 8u);
+    cmd[4] = static_cast<std::uint8_t>(bytes);  // the count of the bytes carried
     if (src != nullptr) std::copy_n(src, bytes, cmd.begin() + kWriteDataAt);
   }));
 }

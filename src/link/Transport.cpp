@@ -20,6 +20,7 @@ bool Transport::ReadShort() {
       ++calls;
       lastOk = pipes_.Read(read_, reply_.data(), kPacketSize, got);
       if (got == kPacketSize) break;
+      if (OpenTimeUp()) return false;
     }
     if (calls == kShortReads || got != kPacketSize) {
       pipes_.SleepMs(1);
@@ -40,9 +41,12 @@ void Transport::Open() {
   int budget = kOpenBudget;
   int identifyFailures = 0;
   bool identified = false;
-  while (!identified && budget > 0) {
+  openDeadline_ = pipes_.NowMs() + openTimeLimitMs_;
+  // Failed openings end the open like a spent budget when the time is up.
+  while (!identified && budget > 0 && !OpenTimeUp()) {
     read_ = kInvalidPipe;
-    for (int tries = 0; tries < 100 && budget > 0 && read_ == kInvalidPipe; ++tries) {
+    for (int tries = 0; tries < 100 && budget > 0 && read_ == kInvalidPipe && !OpenTimeUp();
+         ++tries) {
       read_ = pipes_.OpenReadPipe();
       if (read_ == kInvalidPipe) {
         --budget;
@@ -50,7 +54,8 @@ void Transport::Open() {
       }
     }
     write_ = kInvalidPipe;
-    for (int tries = 0; tries < 100 && budget > 0 && write_ == kInvalidPipe; ++tries) {
+    for (int tries = 0; tries < 100 && budget > 0 && write_ == kInvalidPipe && !OpenTimeUp();
+         ++tries) {
       write_ = pipes_.OpenWritePipe();
       if (write_ == kInvalidPipe) {
         --budget;
@@ -75,8 +80,9 @@ void Transport::Open() {
     }
     if (!identified) {
       CloseHandles();
-      // A device that opens but never says "V1" must not keep us here forever.
-      if (++identifyFailures >= kIdentifyAttempts) {
+      // A device that opens but never says "V1" must not keep us here
+      // forever, nor one whose reads take long.
+      if (++identifyFailures >= kIdentifyAttempts || OpenTimeUp()) {
         Fail(kErrorUsb);
         break;
       }

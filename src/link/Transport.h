@@ -29,10 +29,16 @@ class Transport {
   // Identification attempts per link open whose pipes opened but whose answer
   // was not "V1"; bounds link open for a device that never identifies.
   static constexpr int kIdentifyAttempts = 100;
+  // Link open also gives up after this long in all, however long each read
+  // of the provider blocks: it holds the link lock, and every other thread
+  // waits for it.
+  static constexpr std::uint32_t kOpenTimeLimitMs = 5000;
   static constexpr int kShortPasses = 3, kShortReads = 3;
   static constexpr int kLongPasses = 100, kLongReads = 10;
 
   explicit Transport(UsbPipes& pipes) : pipes_(pipes) {}
+  // Replaces kOpenTimeLimitMs (tests use shorter limits).
+  void SetOpenTimeLimitMs(std::uint32_t ms) { openTimeLimitMs_ = ms; }
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
 
@@ -64,9 +70,12 @@ class Transport {
   // The short retry pattern of the identification read; true when 64 bytes
   // arrived and the last read reported success.
   bool ReadShort();
+  bool OpenTimeUp() { return pipes_.NowMs() >= openDeadline_; }
   void CloseHandles();
 
   UsbPipes& pipes_;
+  std::uint32_t openTimeLimitMs_ = kOpenTimeLimitMs;
+  std::uint64_t openDeadline_ = 0;
   PipeHandle write_ = kInvalidPipe;
   PipeHandle read_ = kInvalidPipe;
   std::atomic<bool> pipesOpen_{false};

@@ -1,6 +1,7 @@
 #pragma once
 // Port to the operating system services the core needs besides USB and UI.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace kz {
@@ -20,6 +21,10 @@ class System {
   // or the new complete file. Paths are bytes as the data directory holds
   // them (the system code page on Windows). False when it failed.
   virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+  // Flushes the open file's data through to the disk, so that a file put in
+  // place afterwards never turns up empty or cut off after a power loss.
+  // False when it failed. The default only empties the C library's buffer.
+  virtual bool SyncFile(std::FILE* file) { return std::fflush(file) == 0; }
   // Posts a message to the host's window without waiting (the host notice).
   virtual void PostHostMessage(std::uintptr_t window, std::uint32_t message, std::uintptr_t wparam,
                                std::intptr_t lparam) = 0;

@@ -8,7 +8,7 @@
 
 namespace kz {
 
-enum class MessageKind : std::uint8_t { Information, Error };
+enum class MessageKind : std::uint8_t { Information, Error, Warning };
 
 // What a renderer needs to draw the progress window; the state lives in the
 // progress form model.

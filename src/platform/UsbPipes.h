@@ -1,6 +1,7 @@
 #pragma once
 // Port to the USB pipe provider (usbd12.dll on Windows, libusbd12.so on Linux).
 // It only moves 64-byte packets; the retry patterns belong to the transport.
+#include <chrono>
 #include <cstdint>
 
 namespace kz {
@@ -26,6 +27,12 @@ class UsbPipes {
   virtual bool Read(PipeHandle h, std::uint8_t* data, std::uint32_t len, std::uint32_t& got) = 0;
   virtual void Close(PipeHandle h) = 0;
   virtual void SleepMs(std::uint32_t ms) = 0;
+  // A monotonic clock in milliseconds; the transport bounds link open by it.
+  virtual std::uint64_t NowMs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+  }
 };
 
 }  // namespace kz

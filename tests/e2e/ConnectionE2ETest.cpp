@@ -40,9 +40,13 @@ namespace fs = std::filesystem;
 
 constexpr const char* kChildResultVar = "KZ_E2E_CHILD";
 constexpr const char* kChildCallsVar = "KZ_E2E_CALLS";
+// When set: the child starts the driver, then puts this settings file in
+// place and opens the project dialog (DllUv3Cap(1)) before connecting.
+constexpr const char* kChildSettingsVar = "KZ_E2E_SETTINGS_BEFORE_DIALOG";
 constexpr const char* kFailureBox = "kz51 error: 请检查仿真器、仿真头及其设置!";
 
 using EnumFn = std::int32_t (*)(void*, std::int32_t);
+using CapFn = std::int32_t (*)(std::int32_t);
 
 // ---- child side -----------------------------------------------------------
 
@@ -68,6 +72,15 @@ constexpr std::uint8_t kReportedCodes[] = {1, 2, 3, 5, 9, 10, 14, 17, 18, 32, 36
     std::fclose(out);
     _exit(5);
   }
+  if (const char* settings = std::getenv(kChildSettingsVar)) {
+    auto cap = reinterpret_cast<CapFn>(dlsym(driver, "DllUv3Cap"));
+    if (cap == nullptr || cap(2) != 8051) _exit(6);  // the start-up has read the old file
+    std::error_code ec;
+    fs::copy_file(settings, fs::path(resultPath).parent_path() / "ZOLTKEIL.DSK",
+                  fs::copy_options::overwrite_existing, ec);
+    if (ec) _exit(7);
+    std::fprintf(out, "dialog %d\n", cap(1));
+  }
   const char* callsText = std::getenv(kChildCallsVar);
   const int calls = callsText != nullptr ? std::atoi(callsText) : 1;
   for (int i = 0; i < calls; ++i) {
@@ -81,6 +94,8 @@ constexpr std::uint8_t kReportedCodes[] = {1, 2, 3, 5, 9, 10, 14, 17, 18, 32, 36
     for (std::uint8_t code : kReportedCodes)
       std::fprintf(out, "code %d %d %llu\n", i, code,
                    static_cast<unsigned long long>(kz::e2e::PacketCount(code)));
+    for (const std::string& packet : kz::e2e::ClockPackets())
+      std::fprintf(out, "clock %d %s\n", i, packet.c_str());
   }
   std::fclose(out);
   std::fflush(stderr);
@@ -100,6 +115,7 @@ struct Call {
   std::uint64_t packets = 0;
   double ms = 0;
   std::map<int, std::uint64_t> codes;
+  std::vector<std::string> clock;  // sub-function and register image of each command 14
   std::uint64_t Code(int c) const {
     auto it = codes.find(c);
     return it == codes.end() ? 0 : it->second;
@@ -109,6 +125,7 @@ struct Call {
 struct Outcome {
   int exitStatus = -1;
   std::vector<Call> calls;
+  int dialogAnswer = -1;
   std::string stderrText;
   std::vector<std::uint8_t> settings;  // ZOLTKEIL.DSK after the child
   // The child wrote ZOLTKEIL.DSK: the one prepared here was dated a year back,
@@ -159,7 +176,9 @@ std::string ReadText(const fs::path& p) {
   return s.str();
 }
 
-Outcome RunScenario(const Scenario& s) {
+// settingsBeforeDialog, when not empty, is put in place after the start-up and
+// before DllUv3Cap(1).
+Outcome RunScenario(const Scenario& s, const std::vector<std::uint8_t>& settingsBeforeDialog = {}) {
   Outcome o;
   DataDir dir;
   const fs::path bin = KZ_OUT_DIR;
@@ -176,6 +195,12 @@ Outcome RunScenario(const Scenario& s) {
   const std::string errPath = (dir.Path() / "stderr.txt").string();
   const std::string argv0 = (dir.Path() / "e2e_tests").string();
   const std::string calls = std::to_string(s.calls);
+  const std::string later = (dir.Path() / "later.dsk").string();
+  if (!settingsBeforeDialog.empty()) {
+    std::ofstream out(later, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(settingsBeforeDialog.data()),
+              static_cast<std::streamsize>(settingsBeforeDialog.size()));
+  }
 
   const pid_t pid = fork();
   if (pid == 0) {
@@ -187,6 +212,7 @@ Outcome RunScenario(const Scenario& s) {
     setenv(kChildResultVar, result.c_str(), 1);
     setenv(kChildCallsVar, calls.c_str(), 1);
     setenv("KZ51_EMU", s.emu.c_str(), 1);
+    if (!settingsBeforeDialog.empty()) setenv(kChildSettingsVar, later.c_str(), 1);
     execl("/proc/self/exe", argv0.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -222,6 +248,14 @@ Outcome RunScenario(const Scenario& s) {
       lines >> index >> code >> n;
       if (index >= 0 && static_cast<std::size_t>(index) < o.calls.size())
         o.calls[static_cast<std::size_t>(index)].codes[code] = n;
+    } else if (kind == "clock") {
+      int index = 0;
+      std::string packet;
+      lines >> index >> packet;
+      if (index >= 0 && static_cast<std::size_t>(index) < o.calls.size())
+        o.calls[static_cast<std::size_t>(index)].clock.push_back(packet);
+    } else if (kind == "dialog") {
+      lines >> o.dialogAnswer;
     } else {
       std::getline(lines, o.error);
     }
@@ -315,6 +349,32 @@ INSTANTIATE_TEST_SUITE_P(
         Success{"Pod2AlternateJZS", 2, 5, "model=5,serial=3000,pod=2", true},
         Success{"Pod3PodlessMK40", 3, 6, "model=6,serial=3000,pod=3", true}),
     Label);
+
+// ---- the settings carry the calibration to the next process ---------------
+
+TEST(ConnectionE2ESettings, ANewProcessReusesTheCalibrationTheLastOneSaved) {
+  // The first process calibrates and saves; its second connection shows what
+  // a connection with the cached calibration sends.
+  const Outcome first = RunScenario({"model=0,pod=2", 1, 0, 2});
+  ASSERT_EQ(first.exitStatus, 0) << first.error << first.stderrText;
+  ASSERT_EQ(first.calls.size(), 2u);
+  ASSERT_EQ(SavedCalibrationValid(first), 1);
+  // The second process starts with settings that hold no calibration, and
+  // the saved ones are put in place before the project dialog opens: the
+  // dialog reads the file again, and the clock cache comes with it.
+  const Outcome o = RunScenario({"model=0,pod=2", 1, 0, 1}, first.settings);
+  ASSERT_EQ(o.exitStatus, 0) << o.error << o.stderrText;
+  ASSERT_EQ(o.calls.size(), 1u);
+  EXPECT_EQ(o.dialogAnswer, 0);  // the Linux dialog answers Cancel
+  EXPECT_EQ(o.calls[0].answer, 8051) << o.stderrText;
+  EXPECT_LT(o.calls[0].Code(10), 10u);  // no calibration: the cached trial only
+  EXPECT_GT(first.calls[0].Code(10), 131u);
+  EXPECT_EQ(o.calls[0].clock, first.calls[1].clock);
+  EXPECT_FALSE(o.calls[0].clock.empty());
+  EXPECT_EQ(SavedCalibrationValid(o), 1);
+  std::cout << "[ e2e      ] second process: " << o.calls[0].packets << " packets, first "
+            << first.calls[0].packets << "\n";
+}
 
 // ---- connections that fail -----------------------------------------------
 

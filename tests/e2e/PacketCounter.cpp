@@ -12,6 +12,8 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 extern "C" long syscall(long number, ...) noexcept;
 
@@ -21,11 +23,25 @@ constexpr std::size_t kPacket = 64;
 std::array<std::atomic<std::uint64_t>, 256> g_counts{};
 std::atomic<std::uint64_t> g_total{0};
 thread_local bool t_counting = false;
+thread_local std::vector<std::string> t_clock;
 
 void Count(const void* data, size_t length) {
   if (t_counting && length == kPacket && data != nullptr) {
-    g_counts[static_cast<const unsigned char*>(data)[0]].fetch_add(1);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    g_counts[bytes[0]].fetch_add(1);
     g_total.fetch_add(1);
+    if (bytes[0] == 14) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      // The sub-function and the 23-byte register image; the other bytes
+      // keep what earlier commands left.
+      std::string text;
+      text += {kHex[bytes[1] >> 4], kHex[bytes[1] & 15], ':'};
+      for (size_t i = 16; i <= 38; ++i) {
+        text.push_back(kHex[bytes[i] >> 4]);
+        text.push_back(kHex[bytes[i] & 15]);
+      }
+      t_clock.push_back(text);
+    }
   }
 }
 
@@ -47,6 +63,11 @@ void ResetPacketCounts() {
   t_counting = true;
   for (auto& c : g_counts) c.store(0);
   g_total.store(0);
+  t_clock.clear();
+}
+
+std::vector<std::string> ClockPackets() {
+  return t_clock;
 }
 
 std::uint64_t PacketCount(std::uint8_t code) {

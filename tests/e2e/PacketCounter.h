@@ -3,6 +3,8 @@
 // code: each command packet is one send() (or write()) of 64 bytes on the
 // thread that calls the driver.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace kz::e2e {
 
@@ -10,5 +12,8 @@ namespace kz::e2e {
 void ResetPacketCounts();
 std::uint64_t PacketCount(std::uint8_t code);
 std::uint64_t PacketTotal();
+// The counted clock generator packets (command 14) as hex text, in order:
+// the sub-function, then the register image (bytes 16..38).
+std::vector<std::string> ClockPackets();
 
 }  // namespace kz::e2e

@@ -20,6 +20,7 @@ void FakeUsbPipes::ResetCounters() {
   writeCalls = readCalls = closeCalls = sleepCalls = 0;
   sleptMs = 0;
   written.clear();
+  closed.clear();
 }
 
 PipeHandle FakeUsbPipes::OpenPipe(int& failuresLeft, int& calls, int& failed) {
@@ -39,7 +40,9 @@ PipeHandle FakeUsbPipes::OpenReadPipe() {
 }
 
 PipeHandle FakeUsbPipes::OpenWritePipe() {
-  return OpenPipe(writeOpenFailures, openWriteCalls, openWriteFailed);
+  const PipeHandle h = OpenPipe(writeOpenFailures, openWriteCalls, openWriteFailed);
+  if (h != kInvalidPipe) writePipes_.insert(h);
+  return h;
 }
 
 bool FakeUsbPipes::Write(PipeHandle h, const std::uint8_t* data, std::uint32_t len) {
@@ -55,6 +58,7 @@ bool FakeUsbPipes::Write(PipeHandle h, const std::uint8_t* data, std::uint32_t l
 
 bool FakeUsbPipes::Read(PipeHandle h, std::uint8_t* data, std::uint32_t len, std::uint32_t& got) {
   ++readCalls;
+  nowMs += readCostMs;
   got = 0;
   if (open_.count(h) == 0) return false;
   if (replies_.empty()) return true;  // silent: the read times out empty
@@ -73,12 +77,13 @@ bool FakeUsbPipes::Read(PipeHandle h, std::uint8_t* data, std::uint32_t len, std
 
 void FakeUsbPipes::Close(PipeHandle h) {
   ++closeCalls;
-  open_.erase(h);
+  if (open_.erase(h) != 0) closed.push_back(writePipes_.erase(h) != 0 ? 'w' : 'r');
 }
 
 void FakeUsbPipes::SleepMs(std::uint32_t ms) {
   ++sleepCalls;
   sleptMs += ms;
+  nowMs += ms;
 }
 
 RecordingEmulator::RecordingEmulator() {

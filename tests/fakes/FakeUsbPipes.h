@@ -42,6 +42,10 @@ class FakeUsbPipes : public UsbPipes {
   int writeOpenFailures = 0;
   // Every Write reports failure while set.
   bool writeFails = false;
+  // Simulated time: NowMs() answers nowMs, which every sleep and every read
+  // (by readCostMs, a provider whose reads block) moves on.
+  std::uint64_t nowMs = 0;
+  std::uint32_t readCostMs = 0;
   // Sees every packet written successfully; typically queues a reply.
   std::function<void(const Packet&)> replier;
 
@@ -55,6 +59,7 @@ class FakeUsbPipes : public UsbPipes {
   int writeCalls = 0, readCalls = 0, closeCalls = 0, sleepCalls = 0;
   std::uint64_t sleptMs = 0;
   std::vector<Packet> written;  // packets of the successful writes, in order
+  std::vector<char> closed;     // 'r' or 'w' for each pipe closed, in order
   int OpenHandles() const { return static_cast<int>(open_.size()); }
   // Clears the counters and the record (not the script nor open handles).
   void ResetCounters();
@@ -66,6 +71,7 @@ class FakeUsbPipes : public UsbPipes {
   bool Read(PipeHandle h, std::uint8_t* data, std::uint32_t len, std::uint32_t& got) override;
   void Close(PipeHandle h) override;
   void SleepMs(std::uint32_t ms) override;
+  std::uint64_t NowMs() override { return nowMs; }
 
  private:
   struct Pending {
@@ -76,6 +82,7 @@ class FakeUsbPipes : public UsbPipes {
 
   std::deque<Pending> replies_;
   std::set<PipeHandle> open_;
+  std::set<PipeHandle> writePipes_;
   PipeHandle nextHandle_ = 100;
 };
 

@@ -191,8 +191,9 @@ Bytes BuildMdb(const std::vector<Vendor>& vendors) {
       blocks.push_back(std::move(b));
     }
 
-  Bytes tables;
-  tables.insert(tables.end(), kz::kDeviceDatabaseHeader.begin(), kz::kDeviceDatabaseHeader.end());
+  // Built from the header rather than inserted into an empty vector, which
+  // GCC 12 at -O3 mistakes for a write past the end (-Wstringop-overflow).
+  Bytes tables(kz::kDeviceDatabaseHeader.begin(), kz::kDeviceDatabaseHeader.end());
   Put<std::int32_t>(tables, static_cast<std::int32_t>(vendors.size()));
   std::size_t tableSize = tables.size() + 8;
   for (const auto& v : vendors) {

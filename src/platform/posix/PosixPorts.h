@@ -30,6 +30,7 @@ class PosixSystem : public System {
   char PathSeparator() const override { return '/'; }
   void CreateNamedEvent(const char*) override {}
   bool ReplaceFile(const std::string& from, const std::string& to) override;
+  bool SyncFile(std::FILE* file) override;
   void PostHostMessage(std::uintptr_t, std::uint32_t, std::uintptr_t, std::intptr_t) override {}
 };
 

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -17,6 +19,10 @@ std::string PosixSystem::CommandLine() {
 
 bool PosixSystem::ReplaceFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool PosixSystem::SyncFile(std::FILE* file) {
+  return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
 PlatformPorts MakePlatformPorts() {

@@ -52,8 +52,10 @@ std::string ToTerminalText(const std::string& text) {
 }
 
 void PosixUi::MessageBox(MessageKind kind, const std::string& text) {
-  std::fprintf(stderr, "kz51 %s: %s\n", kind == MessageKind::Error ? "error" : "information",
-               ToTerminalText(text).c_str());
+  const char* label = kind == MessageKind::Error     ? "error"
+                      : kind == MessageKind::Warning ? "warning"
+                                                     : "information";
+  std::fprintf(stderr, "kz51 %s: %s\n", label, ToTerminalText(text).c_str());
 }
 
 bool PosixUi::RunModal(Form& form) {

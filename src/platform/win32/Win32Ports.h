@@ -33,6 +33,7 @@ class Win32System : public System {
   char PathSeparator() const override { return '\\'; }
   void CreateNamedEvent(const char* name) override;
   bool ReplaceFile(const std::string& from, const std::string& to) override;
+  bool SyncFile(std::FILE* file) override;
   void PostHostMessage(std::uintptr_t window, std::uint32_t message, std::uintptr_t wparam,
                        std::intptr_t lparam) override;
 };

@@ -1,3 +1,7 @@
+#include <io.h>
+
+#include <cstdio>
+
 #include "platform/win32/Win32Ports.h"
 
 namespace kz {
@@ -16,6 +20,12 @@ bool Win32System::ReplaceFile(const std::string& from, const std::string& to) {
   // The A function takes the bytes in the system code page, as fopen does.
   return MoveFileExA(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool Win32System::SyncFile(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != FALSE;
 }
 
 void Win32System::PostHostMessage(std::uintptr_t window, std::uint32_t message,

@@ -26,7 +26,9 @@ Win32Ui::~Win32Ui() {
 }
 
 void Win32Ui::MessageBox(MessageKind kind, const std::string& text) {
-  UINT icon = kind == MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
+  UINT icon = kind == MessageKind::Error     ? MB_ICONERROR
+              : kind == MessageKind::Warning ? MB_ICONWARNING
+                                             : MB_ICONINFORMATION;
   MessageBoxW(nullptr, ToWide(text).c_str(), L"kz51", MB_OK | icon | MB_TASKMODAL);
 }
 

@@ -184,6 +184,39 @@ TEST(FirmwareRun, StatusWhileExecutingAndStopRequest) {
   EXPECT_EQ(Le16(Status(fw), 0), 0x0008);
 }
 
+// The user's value of a register: from the monitor's save area (command 79)
+// where the pod's monitor owns it, else from the chip.
+std::uint8_t UserValue(Firmware& fw, const std::string& name) {
+  const auto& layout = kLayouts.at(fw.Pod());
+  const Packet r = Send(fw, Cmd({79}));
+  for (std::size_t i = 0; i < layout.size(); ++i)
+    if (layout[i] == name) return r[i];
+  return fw.Cpu().ReadSfr(kAddress.at(name));
+}
+
+TEST(FirmwareRun, ClockClassResetsTheChipButKeepsInternalRam) {
+  for (int pod : {1, 2, 8, 9}) {
+    SCOPED_TRACE("pod " + std::to_string(pod));
+    FirmwareConfig cfg;
+    cfg.pod = pod;
+    Firmware fw(cfg);
+    // 0000: MOV SP,#30h; MOV A,#5Ah; MOV 40h,A; SJMP $
+    Load(fw, {0x75, 0x81, 0x30, 0x74, 0x5A, 0xF5, 0x40, 0x80, 0xFE});
+    for (int i = 0; i < 3; ++i) Send(fw, Cmd({77}));
+    ASSERT_EQ(PcOf(fw), 0x0007);
+    ASSERT_EQ(UserValue(fw, "SP"), 0x30);
+    Send(fw, Cmd({81, 1, 2}));
+    EXPECT_EQ(PcOf(fw), 0x0000);
+    EXPECT_EQ(UserValue(fw, "SP"), 0x07);
+    EXPECT_EQ(UserValue(fw, "ACC"), 0x00);
+    EXPECT_EQ(fw.Cpu().iram[0x40], 0x5A);
+    // The next step runs the program from its start with the reset values.
+    Send(fw, Cmd({77}));
+    EXPECT_EQ(PcOf(fw), 0x0003);
+    EXPECT_EQ(UserValue(fw, "SP"), 0x30);
+  }
+}
+
 TEST(FirmwareRun, BreakpointAtTheStartAddressStopsAtOnce) {
   Firmware fw;
   Load(fw, kCountTo40);

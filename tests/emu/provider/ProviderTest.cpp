@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -25,6 +26,7 @@ struct Provider {
   int (*open3)() = nullptr;
   int (*open2)() = nullptr;
   int (*configure)(const char*) = nullptr;
+  int (*inject)(const char*) = nullptr;
 
   static Provider& Get() {
     static Provider p = [] {
@@ -34,6 +36,7 @@ struct Provider {
         q.open3 = reinterpret_cast<int (*)()>(dlsym(q.handle, "openUSBfile_3"));
         q.open2 = reinterpret_cast<int (*)()>(dlsym(q.handle, "openUSBfile_2"));
         q.configure = reinterpret_cast<int (*)(const char*)>(dlsym(q.handle, "kz51emu_configure"));
+        q.inject = reinterpret_cast<int (*)(const char*)>(dlsym(q.handle, "kz51emu_inject"));
       }
       return q;
     }();
@@ -347,6 +350,52 @@ TEST_F(ProviderTest, SlowRepliesWithinAndBeyondTheRetryPattern) {
   link.Open();  // the identification times out on every attempt
   EXPECT_TRUE(link.LinkFailed());
   EXPECT_EQ(link.ErrorKindValue(), kz::kErrorUsb);
+}
+
+TEST_F(ProviderTest, InjectedFaultsKeepTheEmulatorAndCountFromNow) {
+  ASSERT_NE(Provider::Get().inject, nullptr);
+  Configure("");
+  link.Open();
+  state.xdataImage[0x100] = 0x5A;
+  commands.WriteXdataBlock(1, 0x100);
+  for (int i = 0; i < 5; ++i) commands.ReadStatus(true);
+  ASSERT_FALSE(link.LinkFailed());
+  // Counted from the injection, not from the configuration.
+  ASSERT_EQ(Provider::Get().inject("fault=disconnect,after=2"), 0);
+  commands.ReadStatus(true);
+  commands.ReadStatus(true);
+  EXPECT_FALSE(link.LinkFailed());
+  commands.ReadStatus(true);
+  EXPECT_TRUE(link.LinkFailed());
+  // Healed: plugged in again, with the memory it held.
+  ASSERT_EQ(Provider::Get().inject("fault=none"), 0);
+  link.Open();
+  ASSERT_FALSE(link.LinkFailed());
+  state.xdataImage[0x100] = 0;
+  commands.ReadXdataBlock(1, 0x100);
+  EXPECT_FALSE(link.LinkFailed());
+  EXPECT_EQ(state.xdataImage[0x100], 0x5A);
+  // Only fault keys; a bad one changes nothing.
+  EXPECT_EQ(Provider::Get().inject("pod=3"), -1);
+  EXPECT_EQ(Provider::Get().inject("fault=silent,model=1"), -1);
+  commands.ReadStatus(true);
+  EXPECT_FALSE(link.LinkFailed());
+}
+
+TEST_F(ProviderTest, SlowEmulatorLinkOpenEndsWhenItsTimeIsUp) {
+  Configure("fault=slow,delay=3000");
+  link.SetOpenTimeLimitMs(100);
+  const auto start = std::chrono::steady_clock::now();
+  link.Open();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(link.LinkFailed());
+  EXPECT_EQ(link.ErrorKindValue(), kz::kErrorUsb);
+  // Each attempt waits about 12 ms; the count alone would allow 100.
+  EXPECT_GT(pipes.writes, 0);
+  EXPECT_LT(pipes.writes, kz::Transport::kIdentifyAttempts);
+  std::printf("slow link open: %d identification attempts in %lld ms\n", pipes.writes,
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
 }  // namespace

@@ -74,7 +74,30 @@ class ScratchDir {
     return !Writable(p);
   }
 
+  // Makes the directory take no new file while its files stay writable.
+  // False when that cannot be arranged.
+  bool CloseDirectory() {
+    std::filesystem::permissions(dir_,
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+    if (!TakesNewFile()) return true;
+#ifndef _WIN32
+    Run("chattr +i '" + dir_.string() + "' 2>/dev/null");
+    immutable_.push_back(dir_);
+#endif
+    return !TakesNewFile();
+  }
+
  private:
+  bool TakesNewFile() const {
+    const auto probe = dir_ / "probe";
+    const bool made = std::ofstream(probe).is_open();
+    std::error_code ec;
+    std::filesystem::remove(probe, ec);
+    return made;
+  }
   static bool Writable(const std::filesystem::path& p) {
     std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
     return f.is_open();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 #include "config/DeviceDatabase.h"
@@ -241,6 +242,26 @@ TEST_F(DeviceDatabaseDetails, CutOffBlockClearsTheDetails) {
   db_.LoadCpuDetails(Selecting(1, 4), dir_.Prefix(), d);
   EXPECT_EQ(d.CpuName, "A4");
   EXPECT_EQ(d.DetailWord[2], 0u);
+}
+
+TEST(DeviceDatabasePods, OccupiedSlotsCarryTheirFamilyDialogCodeAndMonitorKind) {
+  struct Row {
+    int slot;
+    int family, optionDialogKind, podCode, monitorKind;
+  };
+  const Row rows[] = {
+      {1, 0, 2, 0x01, 3},  {2, 0, 1, 0x00, 1},  {3, 0, 1, 0x00, 1},  {4, 0, 0, 0x07, 3},
+      {5, 0, 1, 0x04, 1},  {6, 0, 1, 0x02, 1},  {7, 0, 1, 0x03, 1},  {8, 0, 3, 0x05, 2},
+      {9, 0, 11, 0x06, 2}, {10, 0, 0, 0x22, 0}, {18, 1, 4, 0x10, 0}, {19, 1, 4, 0x11, 0},
+      {20, 1, 4, 0x12, 0}, {21, 1, 4, 0x13, 0}, {22, 4, 0, 0x22, 0}, {23, 5, 0, 0x21, 0},
+      {24, 6, 0, 0x20, 0},
+  };
+  for (const Row& r : rows) {
+    const PodSlot& s = kPodSlots[static_cast<std::size_t>(r.slot - 1)];
+    EXPECT_EQ((std::array<int, 4>{s.Family, s.OptionDialogKind, s.PodCode, s.MonitorKind}),
+              (std::array<int, 4>{r.family, r.optionDialogKind, r.podCode, r.monitorKind}))
+        << "slot " << r.slot;
+  }
 }
 
 TEST(DeviceDatabasePods, PodBitsAndBuiltInTables) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "config/Settings.h"
 #include "fakes/FakeUi.h"
@@ -19,6 +23,21 @@ class NoReplaceSystem : public fake::FakeSystem {
   bool ReplaceFile(const std::string&, const std::string&) override {
     ++calls;
     return false;
+  }
+};
+
+// Records the flushes to the disk and the replacements, in order.
+class RecordingSystem : public fake::FakeSystem {
+ public:
+  std::vector<std::string> log;
+  bool syncFails = false;
+  bool SyncFile(std::FILE* file) override {
+    log.push_back("sync");
+    return FakeSystem::SyncFile(file) && !syncFails;
+  }
+  bool ReplaceFile(const std::string& from, const std::string& to) override {
+    log.push_back("replace");
+    return FakeSystem::ReplaceFile(from, to);
   }
 };
 
@@ -166,19 +185,72 @@ TEST(SettingsSave, FailedWriteLeavesTheOldFileIntact) {
   ScratchDir dir;
   const ByteVector image = GoodImage();
   dir.Write(kSettingsFileName, image);
-  // Something in the way of the new file makes the write fail before the
-  // old file is touched.
-  std::filesystem::create_directory(dir.Path(kSettingsTempFileName));
+  RecordingSystem failing;
+  failing.syncFails = true;  // the disk did not take the data
 
   TargetConfig rec = Filled(0x42);
-  SaveSettings(rec, dir.Prefix(), system);
+  SaveSettings(rec, dir.Prefix(), failing);
   EXPECT_EQ(dir.Read(kSettingsFileName), image);
-  EXPECT_TRUE(std::filesystem::is_directory(dir.Path(kSettingsTempFileName)));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path(kSettingsTempFileName)));
+  EXPECT_EQ(failing.log, std::vector<std::string>{"sync"});
 
-  // Nothing in the way: the save goes through.
-  std::filesystem::remove(dir.Path(kSettingsTempFileName));
   SaveSettings(rec, dir.Prefix(), system);
   EXPECT_EQ(dir.Read(kSettingsFileName), BytesOf(rec));
+}
+
+TEST(SettingsSave, TheNewImageReachesTheDiskBeforeItReplacesTheOldFile) {
+  ScratchDir dir;
+  dir.Write(kSettingsFileName, GoodImage());
+  RecordingSystem recording;
+  TargetConfig rec = Filled(0x42);
+  SaveSettings(rec, dir.Prefix(), recording);
+  EXPECT_EQ(recording.log, (std::vector<std::string>{"sync", "replace"}));
+  EXPECT_EQ(dir.Read(kSettingsFileName), BytesOf(rec));
+}
+
+TEST(SettingsSave, WithoutATempFileTheSettingsAreWrittenInPlace) {
+  // Each case keeps a temp file from being made.
+  struct Case {
+    const char* what;
+    std::function<bool(ScratchDir&)> block;
+  };
+  const Case cases[] = {
+      {"leftover temp file that cannot be replaced",
+       [](ScratchDir& d) {
+         d.Write(kSettingsTempFileName, ByteVector(10, 0xEE));
+         return d.MakeReadOnly(kSettingsTempFileName);
+       }},
+      {"leftover directory in the temp file's place",
+       [](ScratchDir& d) {
+         std::filesystem::create_directory(d.Path(kSettingsTempFileName));
+         d.Write(std::string(kSettingsTempFileName) + "/inside", ByteVector(1, 0));
+         return true;
+       }},
+      {"directory that takes no new file", [](ScratchDir& d) { return d.CloseDirectory(); }},
+  };
+  std::string notArranged;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    dir.Write(kSettingsFileName, ByteVector(5000, 0xAB));
+    if (!c.block(dir)) {
+      notArranged += std::string(c.what) + "; ";
+      continue;
+    }
+    RecordingSystem recording;
+    TargetConfig rec;
+    std::memcpy(rec.Bytes(), GoodImage().data(), kTargetConfigSize);
+    rec.CrystalHz = 4'000'000;
+    SaveSettings(rec, dir.Prefix(), recording);
+    const ByteVector saved = dir.Read(kSettingsFileName);
+    ASSERT_GE(saved.size(), kTargetConfigSize);
+    EXPECT_EQ(ByteVector(saved.begin(), saved.begin() + kTargetConfigSize), BytesOf(rec));
+    EXPECT_EQ(recording.log, std::vector<std::string>{"sync"});
+    TargetConfig back = Filled(0);
+    LoadSettings(back, dir.Prefix());
+    EXPECT_EQ(BytesOf(back), BytesOf(rec));
+  }
+  if (!notArranged.empty()) GTEST_SKIP() << "cannot be arranged here: " << notArranged;
 }
 
 TEST(SettingsSave, FailedReplacementLeavesTheOldFileAndNoTemporary) {
@@ -198,6 +270,18 @@ TEST(SettingsSave, MissingDirectoryIsIgnored) {
   TargetConfig rec = Filled(0);
   SaveSettings(rec, dir.Prefix() + "absent/", system);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("absent")));
+}
+
+TEST(SettingsRecord, PodNumberOfAStoredIndexOutsideThePodTableIsNoPod) {
+  const std::pair<std::int32_t, int> cases[] = {
+      {0, 1}, {8, 9}, {39, 40}, {40, 0}, {-1, 0}, {0x7FFFFFFF, 0}, {INT32_MIN, 0}, {1000, 0},
+  };
+  for (const auto& [index, pod] : cases) {
+    TargetConfig rec = Filled(0);
+    rec.PodIndex = index;
+    EXPECT_EQ(rec.PodNumber(), pod) << index;
+    EXPECT_EQ(static_cast<std::int32_t>(rec.PodIndex), index);  // the stored bytes stay
+  }
 }
 
 TEST(SettingsDataDirectory, CommandLineRule) {

@@ -232,6 +232,100 @@ TEST(ConnectionRun, UnknownModelLeavesEmulatorIndexZero) {
   EXPECT_TRUE(ConfigHeaderMatches(r.emu.configHeader, "JYP51A"));
 }
 
+TEST(ConnectionRun, ControlCommandsWriteTheirValueByteOnlyInTheWriteSubFunction) {
+  RunRig r(1);
+  r.emu.control = 0x31;
+  r.link.Command()[2] = 0x5A;  // what an earlier command left in the packet
+  r.connection.Run();
+  ASSERT_FALSE(r.link.LinkFailed());
+  const auto control = r.emu.Sent(15);
+  ASSERT_GE(control.size(), 4u);
+  const std::uint8_t want[4][2] = {{5, 0x5A}, {0, 0x5A}, {1, 0x5A}, {2, 0x31 | 0x04}};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(control[static_cast<std::size_t>(i)][1], want[i][0]);
+    EXPECT_EQ(control[static_cast<std::size_t>(i)][2], want[i][1]);
+  }
+}
+
+TEST(ConnectionRun, ConfigurationThatCouldNotBeLoadedIsNotClaimedInTheHeader) {
+  // The logic still runs some configuration, but the header names none, and
+  // the wanted record is missing or refused.
+  struct Case {
+    const char* what;
+    std::vector<test::LibraryEntry> entries;
+  };
+  const Case cases[] = {
+      {"missing", {{"MON51A", test::Pattern(300, 3), 1}}},
+      {"too long",
+       {{"MON51A", test::Pattern(300, 3), 1}, {"JYP51A", test::Pattern(100, 5), 2, 300000}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunRig r(1);
+    r.library.Write(c.entries);
+    r.emu.configured = true;
+    r.connection.Run();
+    EXPECT_FALSE(r.link.LinkFailed());
+    EXPECT_EQ(r.emu.Count(36), 0u);
+    EXPECT_EQ(r.emu.Count(37), 0u);
+    EXPECT_FALSE(ConfigHeaderMatches(r.emu.configHeader, "JYP51A"));
+
+    // Once the library is repaired the next connection downloads.
+    r.WriteStandardLibrary();
+    r.emu.rec.Forget();
+    r.connection.Run();
+    EXPECT_FALSE(r.link.LinkFailed());
+    EXPECT_EQ(r.emu.Count(36), 36u);
+    EXPECT_TRUE(ConfigHeaderMatches(r.emu.configHeader, "JYP51A"));
+  }
+}
+
+TEST(ConnectionRun, NoPassingTimingValueConnectsWithAWarning) {
+  for (int pod : {2, 3, 5, 6, 7}) {
+    SCOPED_TRACE(pod);
+    RunRig r(pod);
+    r.emu.podWord = IdentityWordOf(kPodSlots[static_cast<std::size_t>(pod - 1)].PodCode, 2, 5, 42);
+    r.emu.status1 = 0x0003;  // CPU type 3 read steadily, no trial passes
+    r.connection.Run();
+    EXPECT_FALSE(r.link.LinkFailed());
+    EXPECT_EQ(r.clock.Cache().CalValid, 0);
+    ASSERT_EQ(r.ui.boxes.size(), 1u);
+    EXPECT_EQ(r.ui.boxes[0].kind, MessageKind::Warning);
+    EXPECT_EQ(r.ui.boxes[0].text, "No MCU on POD");
+  }
+  // A passing value connects without a word.
+  RunRig ok(2);
+  ok.emu.podWord = IdentityWordOf(0x00, 2, 5, 42);
+  ok.connection.Run();
+  EXPECT_FALSE(ok.link.LinkFailed());
+  EXPECT_EQ(ok.clock.Cache().CalValid, 1);
+  EXPECT_TRUE(ok.ui.boxes.empty());
+}
+
+TEST(ConnectionRun, MonitorHeaderNamesEachPodsCodeAndMonitorKind) {
+  // (pod, monitor kind): the kind the monitor the pod runs expects.
+  const std::pair<int, int> cases[] = {{1, 3}, {2, 1}, {3, 1}, {4, 3}, {5, 1},
+                                       {6, 1}, {7, 1}, {8, 2}, {9, 2}, {10, 0}};
+  for (const auto& [pod, kind] : cases) {
+    SCOPED_TRACE(pod);
+    RunRig r(pod);
+    const std::uint8_t code = kPodSlots[static_cast<std::size_t>(pod - 1)].PodCode;
+    r.emu.podWord = IdentityWordOf(code, 2, 5, 42);
+    r.connection.Run();
+    EXPECT_FALSE(r.link.LinkFailed());
+    EXPECT_EQ(r.emu.param[4], code);
+    EXPECT_EQ(r.emu.param[5], kind);
+    // A pod whose monitor kind differs from the header's gets its monitor again.
+    r.emu.param[5] = static_cast<std::uint8_t>(kind + 1);
+    r.emu.param[8] = static_cast<std::uint8_t>(r.emu.param[8] + 1);
+    r.emu.rec.Forget();
+    r.connection.Run();
+    EXPECT_GT(r.emu.Count(17), 0u);
+    EXPECT_EQ(r.emu.param[5], kind);
+  }
+}
+
 TEST(ConnectionRun, NoEmulatorEndsAfterTheDialogWithKind1) {
   RunRig r(1);
   r.emu.rec.Pipes().readOpenFailures = fake::FakeUsbPipes::kAlways;

@@ -129,6 +129,22 @@ TEST_F(DriverTest, InitialiseAnyItemAllocatesDefaultPagesAndResetsTarget) {
   EXPECT_EQ(calls[1], "4:U $\r");
 }
 
+TEST_F(DriverTest, TargetResetClearsEverySfrAndShadowItNames) {
+  Driver& d = Make();
+  // Every image byte and shadow the reset sets, with its reset value.
+  const std::pair<int, std::uint8_t> image[] = {
+      {0x81, 0x07}, {0x80, 0xFF}, {0x90, 0xFF}, {0xA0, 0xFF}, {0xB0, 0xFF}, {0xD0, 0}, {0x82, 0},
+      {0x83, 0},    {0x88, 0},    {0x89, 0},    {0x8A, 0},    {0x8B, 0},    {0x8C, 0}, {0x8D, 0},
+      {0x98, 0},    {0x99, 0},    {0xA8, 0},    {0xB8, 0},    {0xE0, 0},    {0xF0, 0}};
+  for (const auto& [at, value] : image)
+    d.state.dataImage[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value ^ 0x5A);
+  auto& s = d.state.shadows;
+  s.ACC = s.PSW = s.DPH = s.DPL = s.TCON = s.T2CON = s.B = s.IE = 0x33;
+  d.AgInit(0x100, 0);
+  for (const auto& [at, value] : image) EXPECT_EQ(d.state.dataImage[at], value) << std::hex << at;
+  for (std::uint8_t v : {s.ACC, s.PSW, s.DPH, s.DPL, s.TCON, s.T2CON, s.B, s.IE}) EXPECT_EQ(v, 0);
+}
+
 TEST_F(DriverTest, FeatureQueriesAllAnswerZero) {
   Driver& d = Make();
   for (int code = 0x200; code <= 0x2FF; ++code)

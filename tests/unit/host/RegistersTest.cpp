@@ -402,6 +402,34 @@ TEST(RegisterViewSet, FlagItemsWriteTheirPswFieldOnly) {
   EXPECT_EQ(r.regs.Record().psw, 0x14);
 }
 
+TEST(RegisterViewFlags, EachFlagItemShowsAndSetsItsOwnPswBits) {
+  struct Flag {
+    std::uint16_t item;
+    std::uint8_t mask;
+    const char* shownWhenSet;
+  };
+  const Flag flags[] = {{0x101, 0x01, "1  "}, {0x102, 0x02, "1  "}, {0x103, 0x04, "1  "},
+                        {0x104, 0x18, "3  "}, {0x105, 0x20, "1  "}, {0x106, 0x40, "1  "},
+                        {0x107, 0x80, "1  "}};
+  for (const Flag& f : flags) {
+    SCOPED_TRACE(f.item);
+    RegsRig r;
+    r.state.shadows.PSW = f.mask;
+    r.RefreshView();
+    for (const Flag& other : flags)
+      EXPECT_EQ(r.Show(other.item), other.item == f.item ? f.shownWhenSet : "0  ") << other.item;
+
+    r.state.shadows.PSW = static_cast<std::uint8_t>(~f.mask);
+    r.RefreshView();
+    std::uint8_t v = 0xFF;
+    EXPECT_EQ(r.regs.ViewSet(&r.Item(f.item), &v), 1);
+    EXPECT_EQ(r.state.shadows.PSW, 0xFF);
+    v = 0;
+    EXPECT_EQ(r.regs.ViewSet(&r.Item(f.item), &v), 1);
+    EXPECT_EQ(r.state.shadows.PSW, static_cast<std::uint8_t>(~f.mask));
+  }
+}
+
 TEST(RegisterViewSet, WritesApplyTheViewCopy) {
   RegsRig r;
   r.pc16 = 0x0100;

@@ -325,6 +325,12 @@ TEST_F(CommandSetTest, DataScanPieceCarriesBytesFromByteEight) {
   want = With(want, 0, {36, 2, 0xC0, 0x01, 56});
   std::copy(src.begin(), src.end(), want.begin() + 8);
   EXPECT_EQ(Sent(), want);
+
+  // A longer piece is clipped to what fits, and its count byte says so.
+  emu.Forget();
+  EXPECT_EQ(cmds.DataScanPiece(1, 1000, src.data()), kScanDone);
+  want = With(want, 0, {36, 1, 0xE8, 0x03, 56});
+  EXPECT_EQ(Sent(), want);
 }
 
 // ---- memory blocks ---------------------------------------------------------

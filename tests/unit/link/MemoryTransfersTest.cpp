@@ -229,6 +229,47 @@ TEST(MemoryTransfersRefresh, Pod9ReadsCurrentBankAndRestoresSavedRegisters) {
   EXPECT_EQ(r.state.shadows.B, 0x99);
 }
 
+TEST(MemoryTransfersRefresh, EachPodRestoresItsSavedRegistersAndRereadsB) {
+  struct Case {
+    int pod;
+    int r0At;   // where command 79 reports R0 for the pod
+    int saved;  // R0.. that the monitor saved for the user program
+    bool rereadsB;
+  };
+  const Case cases[] = {{1, 6, 1, true}, {8, 7, 4, true}, {9, 8, 6, true}, {3, 7, 1, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pod);
+    TransfersRig r(c.pod);
+    r.emu.respond = [&](const fake::Packet& cmd, fake::Packet& rep) {
+      if (cmd[0] == 79) {
+        rep = fake::MakePacket({0, 0x10});  // PSW: bank 2
+        for (int i = 0; i < 8; ++i) rep[static_cast<std::size_t>(c.r0At + i)] = 0xB0 + i;
+        return true;
+      }
+      if (cmd[0] == 74) {
+        for (int i = 0; i < cmd[1]; ++i) rep[static_cast<std::size_t>(i)] = 0xEE;
+        return true;
+      }
+      if (cmd[0] == 75) {
+        rep[0] = 0x99;
+        return true;
+      }
+      return false;
+    };
+    r.mt.RefreshAfterStop();
+    for (int i = 0; i < 8; ++i) {
+      const std::uint8_t want = i < c.saved ? 0xB0 + i : 0;
+      EXPECT_EQ(r.state.dataImage[static_cast<std::size_t>(i)], want) << i;
+      EXPECT_EQ(r.state.idataImage[static_cast<std::size_t>(i)], want) << i;
+    }
+    EXPECT_EQ(r.state.dataImage[0x10], 0xEE);  // the current bank as the chip holds it
+    EXPECT_EQ(r.Sent(75).size(), c.rereadsB ? 1u : 0u);
+    if (c.rereadsB) {
+      EXPECT_EQ(r.state.shadows.B, 0x99);
+    }
+  }
+}
+
 TEST(MemoryTransfersRefresh, OtherPodsRestoreOnlyR0AndSkipB) {
   TransfersRig r(3);
   r.emu.respond = [](const fake::Packet& c, fake::Packet& rep) {

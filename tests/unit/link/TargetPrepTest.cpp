@@ -110,6 +110,28 @@ TEST(TargetPrepCompose, GroupAPicksThePrescaleFlagByCpuType) {
   EXPECT_EQ(r.LastWords()[3] & 0x0004, 0);
 }
 
+TEST(TargetPrepCompose, SixClockModeSetsTheBitOfEachPodGroup) {
+  // Group A carries the six-clock mode in W0 bit 9; pods 4, 8 and 9 in W3
+  // bit 6 (pod 1 has its own W0 bit 9 meaning).
+  struct Case {
+    int pod;
+    int word;
+    int bit;
+  };
+  const Case cases[] = {{2, 0, 9}, {3, 0, 9}, {5, 0, 9}, {6, 0, 9},
+                        {7, 0, 9}, {4, 3, 6}, {8, 3, 6}, {9, 3, 6}};
+  for (const Case& c : cases) {
+    for (std::uint8_t six : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << "pod " << c.pod << " six " << int{six});
+      PrepRig r(c.pod);
+      r.status[2 + c.word] = six ? 0 : static_cast<std::uint16_t>(1u << c.bit);
+      r.config.SixClockMode = six;
+      r.prep.ComposeConfiguration();
+      EXPECT_EQ((r.LastWords()[static_cast<std::size_t>(c.word)] >> c.bit) & 1u, six);
+    }
+  }
+}
+
 TEST(TargetPrepCompose, Pod4SetsControlBit3First) {
   PrepRig r(4);
   r.prep.ComposeConfiguration();

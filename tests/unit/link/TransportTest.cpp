@@ -4,7 +4,9 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "fakes/FakeUsbPipes.h"
 #include "link/Transport.h"
@@ -64,6 +66,35 @@ TEST(TransportOpen, NoEmulatorSpendsExactlyTheSharedBudgetOnTheReadPipe) {
   EXPECT_EQ(rig.link.ErrorKindValue(), kErrorUsb);
   EXPECT_EQ(rig.pipes.writeCalls, 0);  // the invalid handle is not handed to the provider
   EXPECT_EQ(rig.pipes.readCalls, 0);
+}
+
+TEST(TransportOpen, GivesUpWhenItsTimeIsUpHoweverLongTheReadsBlock) {
+  struct Case {
+    const char* what;
+    std::uint32_t readCostMs;
+    bool answersV2;  // answers, but never "V1"
+  };
+  const Case cases[] = {
+      {"silent, each read blocks 50 ms", 50, false},
+      {"silent, each read blocks 1 s", 1000, false},
+      {"wrong answer after a 100 ms read", 100, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeUsbPipes pipes;
+    pipes.readCostMs = c.readCostMs;
+    pipes.replier = [&](const Packet&) {
+      if (c.answersV2) pipes.QueueReply(MakePacket({0x56, 0x32}));
+    };
+    Transport link{pipes};
+    link.Open();
+    EXPECT_TRUE(link.LinkFailed());
+    EXPECT_EQ(link.ErrorKindValue(), kErrorUsb);
+    EXPECT_LT(pipes.writeCalls, Transport::kIdentifyAttempts);
+    // At most the read under way and a sleep run past the limit.
+    EXPECT_LE(pipes.nowMs, Transport::kOpenTimeLimitMs + c.readCostMs + 1);
+    EXPECT_EQ(pipes.OpenHandles(), 0);
+  }
 }
 
 TEST(TransportOpen, BothPipesDrawOnOneBudgetAndNoHandleIsLeftOpen) {
@@ -295,6 +326,23 @@ TEST(TransportExchange, FailedLinkHasNoTrafficAndKeepsTheReply) {
   EXPECT_EQ(rig.pipes.readCalls, 0);
   EXPECT_EQ(rig.pipes.sleepCalls, 0);
   EXPECT_EQ(rig.link.Reply(), reply);
+}
+
+TEST(TransportClose, ClosesTheWritePipeBeforeTheReadPipe) {
+  // Both the link's own close and the close of a failed identification.
+  Rig rig;
+  rig.OpenAndForget();
+  rig.link.Close();
+  EXPECT_EQ(rig.pipes.closed, (std::vector<char>{'w', 'r'}));
+
+  Rig wrong;
+  wrong.pipes.replier = [&](const Packet&) { wrong.pipes.QueueReply(MakePacket({0x56, 0x32})); };
+  wrong.link.Open();
+  ASSERT_EQ(wrong.pipes.closed.size(), 2u * Transport::kIdentifyAttempts);
+  for (std::size_t i = 0; i < wrong.pipes.closed.size(); i += 2)
+    EXPECT_EQ(std::string(wrong.pipes.closed.begin() + static_cast<std::ptrdiff_t>(i),
+                          wrong.pipes.closed.begin() + static_cast<std::ptrdiff_t>(i + 2)),
+              "wr");
 }
 
 TEST(TransportExchange, ExchangeAfterCloseFailsWithoutWriting) {

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -12,6 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
 #include "cli/Prompt.h"
+#include "dap/Server.h"
 #include "session/HostProgram.h"
 
 namespace {
@@ -57,6 +59,8 @@ bool ReadScript(const std::string& path, std::vector<Step>& steps) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The debug adapter is the second front end over the session.
+  if (argc >= 2 && std::strcmp(argv[1], "dap") == 0) return kzhost::dap::RunDap(argc - 2, argv + 2);
   CLI::App app{
       "kz51: debug 8051 programs on the in-circuit emulator (or the virtual emulator)\n"
       "Runs the commands of -c and -f in order, then exits; without them, offers a prompt\n"

@@ -1,0 +1,145 @@
+#pragma once
+// The Debug Adapter Protocol server: reads requests from one stream, answers
+// and sends events on another. Requests are handled one at a time on the
+// reading thread; a run (continue, next, step) goes on on the run thread so
+// that pause and disconnect are still read while the target runs.
+#include <atomic>
+#include <functional>
+#include <istream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dap/Framing.h"
+#include "dap/Log.h"
+#include "dap/Values.h"
+#include "session/Session.h"
+
+namespace kzhost::dap {
+
+using nlohmann::json;
+
+// A request refused: answered with success false and this message.
+struct RequestError {
+  std::string message;
+};
+
+class Server {
+ public:
+  struct Options {
+    std::string driver;  // default driver library when launch names none
+  };
+  Server(std::istream& in, std::ostream& out, Log& log, Options options);
+  ~Server();
+  // Serves until disconnect or the end of input; returns the exit status.
+  int Run();
+
+ private:
+  enum class State { Fresh, Initialized, Launched, Configured, Terminated };
+  using Handler = std::function<json(const json& arguments)>;
+
+  void Dispatch(const std::string& body);
+  void Respond(const json& request, bool success, const json& body, const std::string& message);
+  void SendEvent(const std::string& event, const json& body = json::object());
+  void Register(const std::string& command, State least, bool whileRunning, Handler handler);
+
+  json Initialize(const json& args);
+  json Launch(const json& args);
+  json ConfigurationDone(const json& args);
+  json Threads(const json& args);
+  json Disconnect(const json& args);
+  json Terminate(const json& args);
+  json SetBreakpoints(const json& args);
+  json SetFunctionBreakpoints(const json& args);
+  json SetInstructionBreakpoints(const json& args);
+  json Continue(const json& args);
+  json Next(const json& args);
+  json StepIn(const json& args);
+  json StepOut(const json& args);
+  json Pause(const json& args);
+  json StackTrace(const json& args);
+  json Scopes(const json& args);
+  json Variables(const json& args);
+  json Evaluate(const json& args);
+  json SetVariable(const json& args);
+  json ReadMemory(const json& args);
+  json WriteMemory(const json& args);
+  json Disassemble(const json& args);
+
+  // Run control: the run goes on in the session's background run, and the
+  // waiter thread reports the stop.
+  void StartRun(kz51::Session::RunKind kind, const char* stepReason);
+  void JoinWaiter();
+  void ReportStop(const kz51::Result<kz51::StopEvent>& stop, const std::string& reason);
+  void ResetHandles();
+  // The source file of a .cdb file name: beside the program, then in the
+  // source directories; the name itself when found nowhere.
+  std::string SourcePath(const std::string& file) const;
+  json SourceOf(const std::string& file) const;
+  // Breakpoints: the three kinds set by the editor, each replacing its own
+  // kind; the session's breakpoint list holds their union.
+  enum class BpKind { Line, Function, Instruction };
+  struct Wanted {
+    BpKind kind;
+    std::uint32_t address;
+    std::string location;
+  };
+  void ApplyBreakpoints(BpKind kind, std::vector<Wanted> wanted);
+  // Hands the wanted list to the session when the target is stopped.
+  void SyncBreakpoints();
+
+  // Frames found on the last stackTrace: the PC of each.
+  struct FrameInfo {
+    std::uint32_t pc;
+  };
+  // A variables reference: a scope of a frame, or a value with children.
+  struct Handle {
+    enum class Kind { Locals, Globals, Registers, Children } kind;
+    std::uint32_t pc = 0;
+    Value value;
+  };
+  int AddHandle(Handle h);
+  json VariableJson(const Value& v);
+  json RegistersJson();
+  bool LookupValue(const std::string& expression, std::uint32_t pc, Value& out, std::string& error);
+  std::uint32_t FramePc(int frameId);
+  // False for a register variable of a caller's frame.
+  bool RegistersHold(const kz51::cdb::Variable& var, std::uint32_t pc) const;
+
+  struct Route {
+    State least;        // the earliest state in which the request is accepted
+    bool whileRunning;  // accepted while the target runs
+    Handler handler;
+  };
+  std::map<std::string, Route> routes_;
+  FrameReader reader_;
+  FrameWriter writer_;
+  Log& log_;
+  Options options_;
+  std::atomic<int> seq_{1};
+  State state_ = State::Fresh;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> pauseRequested_{false};
+  bool done_ = false;
+  bool stopOnEntry_ = false;
+  std::string programDir_;
+  std::vector<std::string> sourceDirs_;
+  kz51::Session session_;
+  std::thread waiter_;
+  std::vector<Wanted> breakpoints_;
+  bool breakpointsDirty_ = false;
+  std::map<std::uint32_t, int> ids_;          // session breakpoint number by address
+  std::vector<std::function<void()>> after_;  // run after the response is written
+  std::vector<FrameInfo> frames_;
+  std::vector<Handle> handles_;  // reference N is handles_[N - 1]
+};
+
+// `kz51 dap [--log FILE] [--driver PATH]`: serves on standard input and output.
+int RunDap(int argc, char** argv);
+
+}  // namespace kzhost::dap
