@@ -6,7 +6,7 @@ set -euo pipefail
 PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
       libgmock-dev libbenchmark-dev clang-format
       g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-      wine wine32 xvfb xauth sdcc sdcc-ucsim
+      wine wine32 xvfb xauth sdcc sdcc-ucsim fonts-wqy-microhei imagemagick
       libcli11-dev nlohmann-json3-dev libedit-dev python3)
 
 # node and npm run the debug adapter's test suite with the DAP test client

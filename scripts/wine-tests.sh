@@ -39,3 +39,6 @@ if [ -f ./kz51.exe ] && [ -d "$here/tests/dap/node_modules" ]; then
     node --test --test-concurrency=1 "$here/tests/dap/"
   wineserver -w
 fi
+if [ -f "$win/win32_dialog_test.exe" ]; then
+  bash "$here/scripts/wine-dialog-test.sh"
+fi

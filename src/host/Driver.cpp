@@ -1,5 +1,6 @@
 #include "host/Driver.h"
 
+#include "config/PrjOpt.h"
 #include "config/Settings.h"
 #include "connect/CY22393.h"
 #include "connect/Connection.h"
@@ -8,7 +9,6 @@
 #include "connect/umessage.h"
 #include "host/Breakpoints.h"
 #include "host/ExecutionControl.h"
-#include "host/HostProjectDialog.h"
 #include "host/MemoryAccess.h"
 #include "link/MemoryTransfers.h"
 #include "link/TargetPrep.h"
@@ -98,12 +98,15 @@ bool Driver::Startup() {
       [this] { CommonEnd(); });
   clock = std::make_unique<ClockGenerator>(config, clockCache, commands, state, progress,
                                            [this] { prep->PrepareTarget(); });
-  projectDialog = std::make_unique<HostProjectDialog>(ports_.ui, [this] {
-    return link.LinkFailed()
-               ? ConnectionFailureText(link.ErrorKindValue(),
+  projectDialog = std::make_unique<ProjectOptions>(ProjectDialogContext{
+      ports_.ui, config, db, details, pods, dataDirectory, &GetMessage,
+      [this] { clock->UpdateClockSettings(); },
+      [this] {
+        return link.LinkFailed() ? ConnectionFailureText(
+                                       link.ErrorKindValue(),
                                        connection ? connection->PodDescription() : std::string())
-               : std::string();
-  });
+                                 : std::string();
+      }});
   library = std::make_unique<Fmdu>(commands, state, config, pods, ports_.ui, progress, *clock,
                                    *prep, dataDirectory);
   connection = std::make_unique<Connection>(commands, state, config, db, details, pods, progress,

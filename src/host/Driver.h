@@ -33,7 +33,7 @@ class MemoryTransfers;
 class TargetPrep;
 class Fmdu;
 class Connection;
-class HostProjectDialog;
+class ProjectOptions;
 class TransferProgress;
 class MemoryAccess;
 class Breakpoints;
@@ -113,7 +113,7 @@ class Driver {
   std::unique_ptr<TargetPrep> prep;
   std::unique_ptr<Fmdu> library;
   std::unique_ptr<Connection> connection;
-  std::unique_ptr<HostProjectDialog> projectDialog;
+  std::unique_ptr<ProjectOptions> projectDialog;
   std::unique_ptr<RegisterAccess> registers;
   std::unique_ptr<MemoryAccess> memory;
   std::unique_ptr<Breakpoints> breakpoints;

@@ -2,6 +2,7 @@
 // A scripted Ui: records what was shown and plays the answers of modal forms.
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,12 +22,16 @@ class FakeUi : public Ui {
   std::vector<std::string> formCaptions;  // caption of each modal form run
   std::deque<bool> modalAnswers;          // true = OK; Cancel when empty
   std::vector<ProgressView> progress;     // every redraw of the progress window
+  // When set, plays each modal form (clicks, typing) and answers for it;
+  // modalAnswers is then not used.
+  std::function<bool(Form&)> play;
 
   void MessageBox(MessageKind kind, const std::string& text) override {
     boxes.push_back({kind, text});
   }
   bool RunModal(Form& form) override {
     formCaptions.push_back(form.caption);
+    if (play) return play(form);
     bool ok = false;
     if (!modalAnswers.empty()) {
       ok = modalAnswers.front();

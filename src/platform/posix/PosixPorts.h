@@ -38,14 +38,25 @@ class PosixSystem : public System {
 // files) as UTF-8 for the terminal.
 std::string ToTerminalText(const std::string& text);
 
-// Until a terminal renderer exists: message boxes go to stderr, modal forms
-// answer Cancel, the progress window is drawn as a line on stderr when it is a
-// terminal. Never blocks when stdin is not a terminal.
+// Form texts are GBK throughout (the message table's are ASCII); the
+// terminal speaks UTF-8. Explicit, never guessed.
+std::string GbkToUtf8(const std::string& text);
+std::string Utf8ToGbk(const std::string& text);
+// Runs the form as a numbered menu on stderr answered on stdin; true for OK.
+// The end of input is Cancel.
+bool RunTerminalForm(Form& form);
+
+// Message boxes go to stderr; modal forms run on the terminal while stdin is
+// one and answer Cancel otherwise, so nothing blocks without a person; the
+// progress window is a bar on stderr when it is a terminal.
 class PosixUi : public Ui {
  public:
   void MessageBox(MessageKind kind, const std::string& text) override;
   bool RunModal(Form& form) override;
   void UpdateProgress(const ProgressView& view) override;
+
+ private:
+  bool barShown_ = false;
 };
 
 }  // namespace kz

@@ -59,14 +59,20 @@ void PosixUi::MessageBox(MessageKind kind, const std::string& text) {
 }
 
 bool PosixUi::RunModal(Form& form) {
-  std::fprintf(stderr, "kz51: dialog \"%s\" answered Cancel (no interactive renderer)\n",
-               ToTerminalText(form.caption).c_str());
-  form.OnCancel();
+  if (isatty(STDIN_FILENO)) return RunTerminalForm(form);
+  std::fprintf(stderr, "kz51: dialog \"%s\" answered Cancel (standard input is not a terminal)\n",
+               GbkToUtf8(form.caption).c_str());
   return false;
 }
 
 void PosixUi::UpdateProgress(const ProgressView& view) {
-  if (!view.visible || !isatty(STDERR_FILENO)) return;
+  if (!isatty(STDERR_FILENO)) return;
+  if (!view.visible) {
+    if (barShown_) std::fputc('\n', stderr);  // the next output starts on a line of its own
+    barShown_ = false;
+    return;
+  }
+  barShown_ = true;
   int span = view.maximum - view.minimum;
   int filled = span > 0 ? (view.position - view.minimum) * 30 / span : 0;
   std::fprintf(stderr, "\r%-28.28s [%-30.*s] ", ToTerminalText(view.caption).c_str(), filled,

@@ -53,5 +53,11 @@ class Win32Ui : public Ui {
 // Text held as bytes (UTF-8 for fixed texts, GBK for names from the data
 // files) to UTF-16 for display.
 std::wstring ToWide(const std::string& text);
+// Form texts are GBK (code page 936) throughout; the message table's texts are
+// ASCII and read the same. Never guessed: GBK bytes may also be valid UTF-8.
+std::wstring GbkToWide(const std::string& text);
+std::string WideToGbk(const std::wstring& text);
+// Shows the form as a modal dialog; true for OK.
+bool RunFormModal(Form& form);
 
 }  // namespace kz

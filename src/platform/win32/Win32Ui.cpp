@@ -33,14 +33,7 @@ void Win32Ui::MessageBox(MessageKind kind, const std::string& text) {
 }
 
 bool Win32Ui::RunModal(Form& form) {
-  // Until the dialogs have their own windows, a modal question stands in:
-  // OK confirms the form as it is, Cancel cancels it.
-  std::wstring text = ToWide(form.caption) + L"\n\nOK: try again with the current settings.";
-  int r = MessageBoxW(nullptr, text.c_str(), ToWide(form.ClassName()).c_str(),
-                      MB_OKCANCEL | MB_ICONQUESTION | MB_TASKMODAL);
-  if (r == IDOK && form.OnOk()) return true;
-  form.OnCancel();
-  return false;
+  return RunFormModal(form);
 }
 
 void Win32Ui::UpdateProgress(const ProgressView& view) {
