@@ -122,9 +122,18 @@ Server::Server(std::istream& in, std::ostream& out, Log& log, Options options)
 }
 
 Server::~Server() {
+  EndSession();
+}
+
+void Server::EndSession() {
   if (session_.Running()) session_.Stop();
   JoinWaiter();
   session_.Close();
+  serial_.reset();
+}
+
+void Server::FlushSerial() {
+  if (serial_) serial_->Flush();
 }
 
 void Server::Register(const std::string& command, State least, bool whileRunning, Handler handler) {
@@ -144,9 +153,7 @@ int Server::Run() {
     }
     Dispatch(f.body);
   }
-  if (session_.Running()) session_.Stop();
-  JoinWaiter();
-  session_.Close();
+  EndSession();
   return 0;
 }
 
@@ -250,8 +257,22 @@ json Server::Launch(const json& args) {
   if (auto d = args.find("sourceDirectories"); d != args.end() && d->is_array())
     for (const auto& s : *d)
       if (s.is_string()) sourceDirs_.push_back(s.get<std::string>());
-  if (auto e = args.find("emulator"); e != args.end() && e->is_string())
-    SetEnvironment("KZ51_EMU", e->get<std::string>());
+  // The virtual emulator writes the target's serial output to a file, which
+  // the debug console follows.
+  SerialFile serialFile;
+  if (auto e = args.find("emulator"); e != args.end() && e->is_string()) {
+    serialFile = ChooseSerialFile(e->get<std::string>());
+    SetEnvironment("KZ51_EMU", serialFile.emulator);
+  }
+  const std::uint64_t serialStart =
+      serialFile.path.empty() ? 0 : SerialOutput::SizeOf(serialFile.path);
+  struct RemoveUnused {
+    const SerialFile& file;
+    bool keep = false;
+    ~RemoveUnused() {
+      if (file.owned && !keep) std::remove(file.path.c_str());
+    }
+  } removeUnused{serialFile};
   std::string driver = args.value("driver", options_.driver);
   if (driver.empty()) driver = kz51::HostProgramDirectory() + DefaultDriverLibrary();
   log_.Line("launch " + program + " with " + driver);
@@ -268,6 +289,13 @@ json Server::Launch(const json& args) {
   if (!session_.symbols().HasDebugInfo()) fail("no debug information in " + base + ".cdb");
   if (auto r = session_.Reset(); !r) fail(r.error());
   state_ = State::Launched;
+  if (!serialFile.path.empty()) {
+    removeUnused.keep = true;
+    serial_ = std::make_unique<SerialOutput>(
+        serialFile.path, serialFile.owned, serialStart, [this](const std::string& bytes) {
+          SendEvent("output", {{"category", "stdout"}, {"output", bytes}});
+        });
+  }
   // What the debug console shows first: the emulator and the program.
   std::string summary = "kz51: connected to " +
                         (connected->model.empty() ? std::string("the emulator") : connected->model);
@@ -307,9 +335,7 @@ json Server::Disconnect(const json& args) {
 }
 
 json Server::Terminate(const json&) {
-  if (session_.Running()) session_.Stop();
-  JoinWaiter();
-  session_.Close();
+  EndSession();
   if (state_ >= State::Launched && state_ != State::Terminated)
     after_.push_back([this] { SendEvent("terminated"); });
   state_ = State::Terminated;
@@ -333,6 +359,7 @@ void Server::StartRun(Session::RunKind kind, const char* stepReason) {
   SyncBreakpoints();
   pauseRequested_ = false;
   if (auto r = session_.Start(kind); !r) {
+    FlushSerial();
     SendEvent("output", {{"category", "stderr"}, {"output", r.error() + "\n"}});
     SendEvent("stopped", {{"reason", "pause"}, {"threadId", kThreadId}, {"text", r.error()}});
     return;
@@ -364,6 +391,7 @@ void Server::ReportStop(const kz51::Result<kz51::StopEvent>& stop, const std::st
   }
   running_ = false;
   log_.Line("stopped: " + body["reason"].get<std::string>());
+  FlushSerial();
   SendEvent("stopped", body);
 }
 

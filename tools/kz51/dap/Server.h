@@ -17,6 +17,7 @@
 
 #include "dap/Framing.h"
 #include "dap/Log.h"
+#include "dap/SerialOutput.h"
 #include "dap/Values.h"
 #include "session/Session.h"
 
@@ -77,6 +78,11 @@ class Server {
   void JoinWaiter();
   void ReportStop(const kz51::Result<kz51::StopEvent>& stop, const std::string& reason);
   void ResetHandles();
+  // Forwards the serial output the target has sent so far.
+  void FlushSerial();
+  // Ends the session: stops a run, closes the driver, forwards the last
+  // serial output and removes a private serial file.
+  void EndSession();
   // The source file of a .cdb file name: beside the program, then in the
   // source directories; the name itself when found nowhere.
   std::string SourcePath(const std::string& file) const;
@@ -131,6 +137,9 @@ class Server {
   std::vector<std::string> sourceDirs_;
   kz51::Session session_;
   std::thread waiter_;
+  // Created at launch, ended with the session; only the reading thread
+  // creates and ends it, and it is never ended while the waiter runs.
+  std::unique_ptr<SerialOutput> serial_;
   std::vector<Wanted> breakpoints_;
   bool breakpointsDirty_ = false;
   std::map<std::uint32_t, int> ids_;          // session breakpoint number by address
