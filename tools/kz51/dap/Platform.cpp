@@ -15,6 +15,10 @@ void kzhost::dap::UseBinaryStdio() {
 void kzhost::dap::SetEnvironment(const std::string& name, const std::string& value) {
   _putenv_s(name.c_str(), value.c_str());
 }
+
+bool kzhost::dap::OpenFilesCanBeRemoved() {
+  return false;
+}
 #else
 #include <cstdlib>
 
@@ -22,5 +26,9 @@ void kzhost::dap::UseBinaryStdio() {}
 
 void kzhost::dap::SetEnvironment(const std::string& name, const std::string& value) {
   setenv(name.c_str(), value.c_str(), 1);
+}
+
+bool kzhost::dap::OpenFilesCanBeRemoved() {
+  return true;
 }
 #endif

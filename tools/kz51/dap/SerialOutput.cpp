@@ -8,12 +8,15 @@
 #include <system_error>
 #include <vector>
 
+#include "dap/Platform.h"
+
 namespace kzhost::dap {
 
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kChunk = 4096;
+constexpr const char* kPrefix = "kz51-serial-";
 
 std::string Trim(std::string s) {
   while (!s.empty() && s.front() == ' ') s.erase(s.begin());
@@ -21,14 +24,28 @@ std::string Trim(std::string s) {
   return s;
 }
 
+// Where the emulator keeps the file open until the process ends, the file
+// outlives its session; the next session removes those no process holds.
+void RemoveLeftFiles(const std::filesystem::path& dir) {
+  if (OpenFilesCanBeRemoved()) return;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(dir, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    if (it->path().filename().string().rfind(kPrefix, 0) != 0) continue;
+    std::error_code ignored;
+    std::filesystem::remove(it->path(), ignored);
+  }
+}
+
 std::string TemporaryPath() {
   std::error_code ec;
   std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
   if (ec) dir = ".";
+  RemoveLeftFiles(dir);
   std::random_device rd;
   for (int attempt = 0; attempt < 16; ++attempt) {
     char name[48];
-    std::snprintf(name, sizeof name, "kz51-serial-%08x%08x.txt", rd(), rd());
+    std::snprintf(name, sizeof name, "%s%08x%08x.txt", kPrefix, rd(), rd());
     const std::filesystem::path p = dir / name;
     if (!std::filesystem::exists(p, ec)) return p.string();
   }
