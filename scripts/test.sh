@@ -10,6 +10,13 @@ cd "$here"
 export KZ_WERROR=ON
 
 bash scripts/setup.sh
+# The test command makes many builds of the same sources (Linux, Windows,
+# sanitizers, fuzzers, compilers); ccache lets them and later runs share the
+# compiled objects. Paths relative to the checkout keep a clone elsewhere a hit.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1
+fi
 bash scripts/build.sh
 
 echo "== native tests"

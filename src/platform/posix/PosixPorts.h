@@ -37,6 +37,8 @@ class PosixSystem : public System {
 // Text held as bytes (UTF-8 for fixed texts, GBK for names from the data
 // files) as UTF-8 for the terminal.
 std::string ToTerminalText(const std::string& text);
+// Converts between character sets with iconv (for example "UTF-8", "GBK").
+std::string ConvertText(const std::string& text, const char* to, const char* from);
 
 // Form texts are GBK throughout (the message table's are ASCII); the
 // terminal speaks UTF-8. Explicit, never guessed.

@@ -27,10 +27,9 @@ bool IsUtf8(const std::string& s) {
 
 }  // namespace
 
-// Fixed texts are UTF-8 already; names from the data files are GBK.
-std::string ToTerminalText(const std::string& text) {
-  if (IsUtf8(text)) return text;
-  iconv_t cd = iconv_open("UTF-8", "GBK");
+// Bytes that do not convert become '?'.
+std::string ConvertText(const std::string& text, const char* to, const char* from) {
+  iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return text;
   std::string in = text;
   std::string out(text.size() * 3 + 4, '\0');
@@ -40,7 +39,7 @@ std::string ToTerminalText(const std::string& text) {
   while (srcLeft > 0) {
     if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) {
       if (dstLeft == 0) break;
-      *dst++ = '?';  // a byte that is not GBK either
+      *dst++ = '?';
       --dstLeft;
       ++src;
       --srcLeft;
@@ -49,6 +48,12 @@ std::string ToTerminalText(const std::string& text) {
   iconv_close(cd);
   out.resize(out.size() - dstLeft);
   return out;
+}
+
+// Fixed texts are UTF-8 already; names from the data files are GBK.
+std::string ToTerminalText(const std::string& text) {
+  if (IsUtf8(text)) return text;
+  return ConvertText(text, "UTF-8", "GBK");
 }
 
 void PosixUi::MessageBox(MessageKind kind, const std::string& text) {

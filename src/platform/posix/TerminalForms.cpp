@@ -1,7 +1,6 @@
 // The terminal renderer of form models: each form as a numbered menu of its
 // controls on stderr, answered line by line on stdin. Only used while stdin
 // is a terminal.
-#include <iconv.h>
 
 #include <cstdio>
 #include <string>
@@ -12,28 +11,6 @@
 namespace kz {
 
 namespace {
-
-std::string Convert(const std::string& text, const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return text;
-  std::string in = text;
-  std::string out(text.size() * 3 + 4, '\0');
-  char* src = in.data();
-  char* dst = out.data();
-  std::size_t srcLeft = in.size(), dstLeft = out.size();
-  while (srcLeft > 0) {
-    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) {
-      if (dstLeft == 0) break;
-      *dst++ = '?';  // a byte that does not convert
-      --dstLeft;
-      ++src;
-      --srcLeft;
-    }
-  }
-  iconv_close(cd);
-  out.resize(out.size() - dstLeft);
-  return out;
-}
 
 // A line from stdin without its end; false at the end of input.
 bool ReadLine(std::string& line) {
@@ -159,13 +136,13 @@ bool Act(Form& form, Control& c) {
 
 std::string GbkToUtf8(const std::string& text) {
   for (char c : text)
-    if (static_cast<unsigned char>(c) >= 0x80) return Convert(text, "UTF-8", "GBK");
+    if (static_cast<unsigned char>(c) >= 0x80) return ConvertText(text, "UTF-8", "GBK");
   return text;
 }
 
 std::string Utf8ToGbk(const std::string& text) {
   for (char c : text)
-    if (static_cast<unsigned char>(c) >= 0x80) return Convert(text, "GBK", "UTF-8");
+    if (static_cast<unsigned char>(c) >= 0x80) return ConvertText(text, "GBK", "UTF-8");
   return text;
 }
 

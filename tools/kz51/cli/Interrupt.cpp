@@ -7,8 +7,10 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #endif
 
@@ -48,12 +50,24 @@ InterruptToStop::InterruptToStop(std::function<void()> onInterrupt) {
   SetConsoleCtrlHandler(&OnConsoleCtrl, TRUE);
 #else
   if (pipe(wakePipe) != 0) return;
+  // The watcher takes no signals: a Ctrl-C the kernel hands to it would end
+  // its read with EINTR. That happens at the prompt, where the line editor
+  // re-raises Ctrl-C with kill(0) while its own handler still blocks SIGINT
+  // on the main thread, so the kernel picks another thread. The thread
+  // inherits this mask; the creating thread gets its own back at once.
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
   watcher = std::thread([] {
     char c = 0;
-    while (read(wakePipe[0], &c, 1) == 1 && c == 1) {
+    for (;;) {
+      const ssize_t n = read(wakePipe[0], &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n != 1 || c != 1) break;
       if (handler) handler();
     }
   });
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   struct sigaction sa {};
   sa.sa_handler = &OnSigint;
   sigemptyset(&sa.sa_mask);
