@@ -287,8 +287,14 @@ TEST(ExecutionControlStress, ThousandGoStopCyclesWithConcurrentReads) {
     // Until the stopper has fired for this go, a stop may still cancel the
     // next one; wait for it so every go is one cycle.
     while (r.d->stopRequest) std::this_thread::yield();
-    // Stopped for a moment: the reader is served.
-    if (i % 10 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    // Stopped for a moment: the reader is served. The pause lasts until it
+    // is (bounded), since thread timing differs much between systems.
+    if (i % 10 == 0) {
+      const int before = served.load();
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+      while (served.load() == before && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
   }
   done = true;
   stopper.join();
