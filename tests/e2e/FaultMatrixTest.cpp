@@ -450,7 +450,7 @@ const ChildOutcome& Outcome(const CellParam& p) {
   static std::once_flag once;
   std::call_once(once, [] {
     std::vector<std::string> names;
-    std::vector<ChildSpec> specs;
+    std::vector<ChildPlan> plans;
     const auto* unit = ::testing::UnitTest::GetInstance();
     for (int s = 0; s < unit->total_test_suite_count(); ++s) {
       const auto* suite = unit->GetTestSuite(s);
@@ -462,13 +462,13 @@ const ChildOutcome& Outcome(const CellParam& p) {
         name = name.substr(name.find('/') + 1);
         const auto us = name.find('_');
         names.push_back(name);
-        specs.push_back(ChildSpec{kProgram, name.substr(0, us) + ":" + name.substr(us + 1), "pod=1",
+        plans.push_back(ChildPlan{kProgram, name.substr(0, us) + ":" + name.substr(us + 1), "pod=1",
                                   0, true, 90});
       }
     }
     const double t0 = ChildLog::NowMs();
-    auto outcomes = RunHostChildren(specs, 6);
-    std::cout << "[ matrix   ] " << specs.size() << " cells in " << (ChildLog::NowMs() - t0) / 1000
+    auto outcomes = RunHostChildren(plans, 6);
+    std::cout << "[ matrix   ] " << plans.size() << " cells in " << (ChildLog::NowMs() - t0) / 1000
               << " s\n";
     double longest = 0;
     std::string where;

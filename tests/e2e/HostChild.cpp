@@ -212,16 +212,16 @@ void WriteSettings(const fs::path& p, int podIndex) {
 
 }  // namespace
 
-ChildOutcome RunHostChild(const ChildSpec& spec) {
+ChildOutcome RunHostChild(const ChildPlan& plan) {
   ChildOutcome o;
   DataDir dir;
   const fs::path bin = KZ_OUT_DIR;
   for (const char* name : {"KZ.MDB", "KZ.FMD"}) {
-    if (!spec.withDatabase && std::strcmp(name, "KZ.MDB") == 0) continue;
+    if (!plan.withDatabase && std::strcmp(name, "KZ.MDB") == 0) continue;
     fs::copy_file(bin / name, dir.Path() / name);
   }
   const fs::path settings = dir.Path() / "ZOLTKEIL.DSK";
-  WriteSettings(settings, spec.podIndex);
+  WriteSettings(settings, plan.podIndex);
   o.settingsBefore = ReadBytes(settings);
   const std::string result = (dir.Path() / "result.txt").string();
   const std::string errPath = (dir.Path() / "stderr.txt").string();
@@ -237,10 +237,10 @@ ChildOutcome RunHostChild(const ChildSpec& spec) {
       ours = ours || v.rfind(std::string(name) + "=", 0) == 0;
     if (!ours) env.push_back(v);
   }
-  env.push_back(std::string(kProgramVar) + "=" + spec.program);
-  env.push_back(std::string(kArgumentVar) + "=" + spec.argument);
+  env.push_back(std::string(kProgramVar) + "=" + plan.program);
+  env.push_back(std::string(kArgumentVar) + "=" + plan.argument);
   env.push_back(std::string(kResultVar) + "=" + result);
-  env.push_back("KZ51_EMU=" + spec.emu);
+  env.push_back("KZ51_EMU=" + plan.emu);
   std::vector<char*> envp;
   for (auto& v : env) envp.push_back(v.data());
   envp.push_back(nullptr);
@@ -264,7 +264,7 @@ ChildOutcome RunHostChild(const ChildSpec& spec) {
   }
   int status = 0;
   const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(spec.timeoutSeconds);
+      std::chrono::steady_clock::now() + std::chrono::seconds(plan.timeoutSeconds);
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
@@ -310,13 +310,13 @@ ChildOutcome RunHostChild(const ChildSpec& spec) {
   return o;
 }
 
-std::vector<ChildOutcome> RunHostChildren(const std::vector<ChildSpec>& specs, int jobs) {
-  std::vector<ChildOutcome> out(specs.size());
+std::vector<ChildOutcome> RunHostChildren(const std::vector<ChildPlan>& plans, int jobs) {
+  std::vector<ChildOutcome> out(plans.size());
   std::atomic<std::size_t> next{0};
   std::vector<std::thread> workers;
   for (int j = 0; j < jobs; ++j) {
     workers.emplace_back([&] {
-      for (std::size_t i = next++; i < specs.size(); i = next++) out[i] = RunHostChild(specs[i]);
+      for (std::size_t i = next++; i < plans.size(); i = next++) out[i] = RunHostChild(plans[i]);
     });
   }
   for (auto& w : workers) w.join();

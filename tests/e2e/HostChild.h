@@ -98,7 +98,7 @@ struct HostRecords {
 
 // ---- parent side ------------------------------------------------------------
 
-struct ChildSpec {
+struct ChildPlan {
   std::string program;       // what the child runs
   std::string argument;      // handed to it
   std::string emu;           // KZ51_EMU at start-up
@@ -129,10 +129,10 @@ struct ChildOutcome {
   std::string Describe() const;
 };
 
-ChildOutcome RunHostChild(const ChildSpec& spec);
+ChildOutcome RunHostChild(const ChildPlan& plan);
 
 // Runs the children `jobs` at a time (they mostly wait on time-outs); results
-// in the order of the specs.
-std::vector<ChildOutcome> RunHostChildren(const std::vector<ChildSpec>& specs, int jobs);
+// in the order of the plans.
+std::vector<ChildOutcome> RunHostChildren(const std::vector<ChildPlan>& plans, int jobs);
 
 }  // namespace kz::e2e

@@ -509,8 +509,8 @@ class HostileCalls : public ::testing::TestWithParam<State> {};
 
 TEST_P(HostileCalls, AnswerOrRefuseCleanly) {
   const State& s = GetParam();
-  ChildSpec spec{kProgram, s.name, "pod=1", 0, s.withDatabase, 120};
-  const ChildOutcome o = RunHostChild(spec);
+  ChildPlan plan{kProgram, s.name, "pod=1", 0, s.withDatabase, 120};
+  const ChildOutcome o = RunHostChild(plan);
   const std::string skip = o.NoteValue("skip");
   ASSERT_TRUE(o.exited && o.exitStatus == 0) << o.Describe();
   for (const auto& f : o.failures) ADD_FAILURE() << f;
