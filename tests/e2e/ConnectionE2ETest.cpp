@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "config/TargetConfig.h"
+#include "e2e/ChildProcess.h"
 #include "e2e/PacketCounter.h"
 
 namespace {
@@ -141,23 +142,7 @@ struct Scenario {
   int calls = 1;
 };
 
-class DataDir {
- public:
-  DataDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() /
-            ("kz51-e2e-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~DataDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using kz::e2e::DataDir;
 
 std::vector<std::uint8_t> SettingsRecord(int podIndex, int emulatorIndex) {
   kz::TargetConfig rec{};
@@ -222,16 +207,7 @@ Outcome RunScenario(const Scenario& s, const std::vector<std::uint8_t>& settings
   }
   // A hung child must not hang the suite.
   int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      o.error = "child timed out";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (!kz::e2e::WaitForChild(pid, std::chrono::seconds(120), status)) o.error = "child timed out";
   o.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 
   std::istringstream lines(ReadText(result));

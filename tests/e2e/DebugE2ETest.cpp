@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "config/TargetConfig.h"
+#include "e2e/ChildProcess.h"
 #include "e2e/DebugScript.h"
 #include "emu/SdccFiles.h"
 
@@ -210,16 +211,8 @@ Seen RunHost(const PodSetup& pod, const Program& p, const std::string& script,
     _exit(127);
   }
   int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      ADD_FAILURE() << "host child timed out";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  if (!kz::e2e::WaitForChild(pid, std::chrono::seconds(120), status))
+    ADD_FAILURE() << "host child timed out";
   s.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   std::istringstream in(kzemu::sdcc::ReadFile(result));
   std::string line;

@@ -7,6 +7,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "e2e/ChildProcess.h"
+
 extern char** environ;
 
 #include <atomic>
@@ -182,23 +184,7 @@ std::string ChildOutcome::Describe() const {
 
 namespace {
 
-class DataDir {
- public:
-  DataDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() /
-            ("kz51-e2e-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~DataDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using kz::e2e::DataDir;
 
 void WriteSettings(const fs::path& p, int podIndex) {
   TargetConfig rec{};
@@ -263,17 +249,7 @@ ChildOutcome RunHostChild(const ChildPlan& plan) {
     return o;
   }
   int status = 0;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(plan.timeoutSeconds);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      o.timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  o.timedOut = !kz::e2e::WaitForChild(pid, std::chrono::seconds(plan.timeoutSeconds), status);
   o.wallMs = ChildLog::NowMs() - t0;
   o.exited = !o.timedOut && WIFEXITED(status);
   o.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
