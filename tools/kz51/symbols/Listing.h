@@ -2,7 +2,8 @@
 // The assembler listings sdcc leaves beside the program: the relocated
 // listing (.rst, absolute addresses) or, without it, the listing (.lst) placed
 // through the .cdb's assembler line records. Gives the instruction text at a
-// code address.
+// code address, and the C source lines sdcc copies into them as comments
+// (";\t../src/main.c:12: n++;") with the path each file was compiled from.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -24,8 +25,18 @@ class Listing {
   std::string TextAt(std::uint32_t address) const;
   std::size_t Size() const { return text_.size(); }
 
+  // The C line as the listing quotes it (leading blanks removed), by file
+  // name without directory; empty when not quoted.
+  std::string SourceText(const std::string& file, unsigned line) const;
+  // The path a C file was compiled from, by file name without directory
+  // ("ticker.c" -> "../src/ticker.c"); empty when not known.
+  std::string CompiledPath(const std::string& file) const;
+
  private:
+  void AddSourceComments(const std::string& text);
   std::map<std::uint32_t, std::string> text_;
+  std::map<std::string, std::string> compiledPaths_;
+  std::map<std::pair<std::string, unsigned>, std::string> sourceText_;
 };
 
 }  // namespace kz51

@@ -10,6 +10,7 @@
 #include "symbols/Cdb.h"
 #include "symbols/Listing.h"
 #include "symbols/MapFile.h"
+#include "symbols/SourceFiles.h"
 
 namespace kz51 {
 
@@ -54,6 +55,19 @@ class Symbols {
 
   // Code addresses of one C line (file matched by name without directory).
   std::vector<std::uint32_t> AddressesOfLine(const std::string& file, unsigned line) const;
+  // The first line at or after `line` of `file` with code in a function of
+  // the program, and that line's first address. Line records of start-up
+  // code (global initialisers) do not count: a breakpoint there would act
+  // before main. Empty when there is none.
+  struct CodeLine {
+    unsigned line = 0;
+    std::uint32_t address = 0;
+  };
+  std::optional<CodeLine> FirstCodeLine(const std::string& file, unsigned line) const;
+  // True when the .cdb has line records of a file of this name.
+  bool HasLinesOf(const std::string& file) const;
+  // The C files with line records, by name as the .cdb writes them.
+  std::vector<std::string> SourceNames() const;
   // The C line whose code holds `address` (the nearest line record at or
   // below it inside the same function), if any.
   std::optional<SourceLine> LineAt(std::uint32_t address) const;
@@ -66,6 +80,9 @@ class Symbols {
   std::string Describe(std::uint32_t address) const;
   // Instruction text from the listing at `address`, or "".
   std::string InstructionAt(std::uint32_t address) const { return listing_.TextAt(address); }
+  // The program's C files: where they lie and their lines.
+  const SourceFiles& Sources() const { return sources_; }
+  SourceFiles& Sources() { return sources_; }
 
   // A variable by C name: a local of the function holding `pc` (when given)
   // first, then a file static of that function's module, then a global.
@@ -81,6 +98,7 @@ class Symbols {
   cdb::File cdb_;
   std::vector<map::Symbol> map_;
   Listing listing_;
+  SourceFiles sources_;                       // its directories and client paths outlive a program
   std::vector<cdb::LineRecord> sortedLines_;  // by address, file order kept among equals
 };
 
