@@ -47,54 +47,45 @@ bool ParseLine(const std::string& raw, ListingLine& out) {
   return !out.text.empty();
 }
 
-std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
-// Comment lines ";\t<path>:<line>: <text>"; the path ends in .c or .h (it
-// may hold a drive's colon).
 void Listing::AddSourceComments(const std::string& text) {
+  // "     161 ;\tt.c:9: int fact(int n) {": a comment holding file:line: text.
   std::istringstream in(text);
   std::string raw;
   while (std::getline(in, raw)) {
     const auto semi = raw.find(";\t");
     if (semi == std::string::npos) continue;
     const std::string rest = raw.substr(semi + 2);
-    std::size_t end = std::string::npos;
-    for (const char* ext : {".c:", ".h:", ".C:", ".H:"}) {
-      const auto at = rest.find(ext);
-      if (at != std::string::npos && (end == std::string::npos || at < end)) end = at;
+    // The file may hold colons itself (C:\src\main.c): the line number is
+    // the first ":digits:" after it.
+    for (auto c1 = rest.find(':'); c1 != std::string::npos; c1 = rest.find(':', c1 + 1)) {
+      const auto c2 = rest.find(':', c1 + 1);
+      if (c1 == 0 || c2 == std::string::npos || c2 == c1 + 1 || c2 - c1 > 8) continue;
+      const std::string number = rest.substr(c1 + 1, c2 - c1 - 1);
+      if (number.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::string code = rest.substr(c2 + 1);
+      if (!code.empty() && code[0] == ' ') code.erase(0, 1);
+      while (!code.empty() && (code.back() == '\r' || code.back() == ' ')) code.pop_back();
+      // Keyed by the file's name alone, as the .cdb's line records name it.
+      std::string file = rest.substr(0, c1);
+      const std::string path = file;
+      const auto slash = file.find_last_of("/\\");
+      if (slash != std::string::npos) file.erase(0, slash + 1);
+      compiledPaths_.emplace(file, path);
+      source_.emplace(std::make_pair(file, static_cast<unsigned>(std::stoul(number))), code);
+      break;
     }
-    if (end == std::string::npos) continue;
-    const std::string path = rest.substr(0, end + 2);
-    std::size_t k = end + 3;
-    unsigned line = 0;
-    bool digits = false;
-    while (k < rest.size() && std::isdigit(static_cast<unsigned char>(rest[k]))) {
-      line = line * 10 + static_cast<unsigned>(rest[k++] - '0');
-      digits = true;
-      if (line > 10000000) break;
-    }
-    if (!digits || k >= rest.size() || rest[k] != ':') continue;
-    std::string quoted = rest.substr(k + 1);
-    if (!quoted.empty() && quoted.front() == ' ') quoted.erase(0, 1);
-    while (!quoted.empty() && (quoted.back() == '\r' || quoted.back() == '\n')) quoted.pop_back();
-    const std::string name = BaseName(path);
-    compiledPaths_.emplace(name, path);
-    sourceText_.emplace(std::make_pair(name, line), quoted);
   }
 }
 
 std::string Listing::SourceText(const std::string& file, unsigned line) const {
-  const auto it = sourceText_.find({BaseName(file), line});
-  return it == sourceText_.end() ? std::string() : it->second;
+  const auto it = source_.find({file, line});
+  return it == source_.end() ? std::string() : it->second;
 }
 
 std::string Listing::CompiledPath(const std::string& file) const {
-  const auto it = compiledPaths_.find(BaseName(file));
+  const auto it = compiledPaths_.find(file);
   return it == compiledPaths_.end() ? std::string() : it->second;
 }
 
@@ -103,8 +94,38 @@ void Listing::AddRelocated(const std::string& text) {
   std::istringstream in(text);
   std::string raw;
   ListingLine l;
-  while (std::getline(in, raw))
-    if (ParseLine(raw, l)) text_.emplace(l.address, l.text);
+  bool bitSegment = false;
+  while (std::getline(in, raw)) {
+    if (ParseLine(raw, l)) {
+      text_.emplace(l.address, l.text);
+      continue;
+    }
+    // ".area BSEG    (BIT)" starts the bit segment; "  000003   412 _flag::"
+    // is a label in it with its bit address.
+    const auto area = raw.find(".area");
+    if (area != std::string::npos) {
+      std::istringstream words(raw.substr(area + 5));
+      std::string name;
+      words >> name;
+      bitSegment = name == "BSEG";
+      continue;
+    }
+    if (!bitSegment) continue;
+    std::istringstream words(raw);
+    std::string address, number, label;
+    if (!(words >> address >> number >> label) || address.size() != 6 || label.size() < 2 ||
+        label.back() != ':' ||
+        address.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+      continue;
+    while (!label.empty() && label.back() == ':') label.pop_back();
+    bitLabels_[label] = static_cast<std::uint32_t>(std::stoul(address, nullptr, 16));
+  }
+}
+
+std::optional<std::uint32_t> Listing::BitLabel(const std::string& name) const {
+  const auto it = bitLabels_.find(name);
+  if (it == bitLabels_.end()) return std::nullopt;
+  return it->second;
 }
 
 void Listing::AddUnrelocated(const std::string& text, const std::string& module,

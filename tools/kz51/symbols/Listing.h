@@ -6,6 +6,7 @@
 // (";\t../src/main.c:12: n++;") with the path each file was compiled from.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,20 +24,24 @@ class Listing {
                       const std::vector<cdb::AsmLineRecord>& records);
   // "sjmp 00102$" for the instruction at `address`, or empty.
   std::string TextAt(std::uint32_t address) const;
-  std::size_t Size() const { return text_.size(); }
-
-  // The C line as the listing quotes it (leading blanks removed), by file
-  // name without directory; empty when not quoted.
+  // The C text of `file`:`line` as sdcc copied it (";\tmain.c:12: x = 1;"),
+  // or empty when no listing holds it.
   std::string SourceText(const std::string& file, unsigned line) const;
+  // The bit address of a label in the bit segment of a relocated listing
+  // ("_ready"): the map file leaves bit variables out.
+  std::optional<std::uint32_t> BitLabel(const std::string& name) const;
   // The path a C file was compiled from, by file name without directory
   // ("ticker.c" -> "../src/ticker.c"); empty when not known.
   std::string CompiledPath(const std::string& file) const;
+  std::size_t Size() const { return text_.size(); }
 
  private:
   void AddSourceComments(const std::string& text);
+
   std::map<std::uint32_t, std::string> text_;
-  std::map<std::string, std::string> compiledPaths_;
-  std::map<std::pair<std::string, unsigned>, std::string> sourceText_;
+  std::map<std::pair<std::string, unsigned>, std::string> source_;
+  std::map<std::string, std::string> compiledPaths_;  // by file name
+  std::map<std::string, std::uint32_t> bitLabels_;
 };
 
 }  // namespace kz51

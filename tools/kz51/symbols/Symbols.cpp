@@ -95,6 +95,7 @@ const char* SpaceName(cdb::Space space) {
 }
 
 void Symbols::Clear() {
+  ++generation_;
   cdb_ = {};
   map_.clear();
   listing_ = {};
@@ -103,6 +104,7 @@ void Symbols::Clear() {
 }
 
 void Symbols::Set(cdb::File cdb, std::vector<map::Symbol> mapSymbols) {
+  ++generation_;
   cdb_ = std::move(cdb);
   map_ = std::move(mapSymbols);
   sortedLines_ = cdb_.lines;
@@ -130,6 +132,7 @@ std::vector<std::string> Symbols::LoadBeside(const std::string& programPath) {
     read.push_back(cdbPath.generic_string());
   }
   Set(std::move(cdb), std::move(mapSymbols));
+  directory_ = base.parent_path().string();
   // Listings: one per module, named after it, beside the program.
   std::vector<std::string> modules = cdb_.modules;
   const std::string own = base.filename().string();
@@ -147,6 +150,11 @@ std::vector<std::string> Symbols::LoadBeside(const std::string& programPath) {
     }
   }
   sources_.SetProgram(programPath, &listing_);
+  // Bit variables: the linker's records leave their addresses out.
+  for (auto& v : cdb_.variables) {
+    if (v.address || (v.space != cdb::Space::Bit && v.space != cdb::Space::Sbit)) continue;
+    if (auto a = listing_.BitLabel("_" + v.name)) v.address = *a;
+  }
   return read;
 }
 
@@ -273,6 +281,23 @@ std::optional<SourceLine> Symbols::LineAt(std::uint32_t address) const {
   const cdb::Function* f = FunctionAt(address);
   if (f == nullptr || r.address < *f->start) return std::nullopt;
   return SourceLine{r.file, r.line};
+}
+
+const cdb::LineRecord* Symbols::LineRecordAt(std::uint32_t address) const {
+  auto it =
+      std::upper_bound(sortedLines_.begin(), sortedLines_.end(), address,
+                       [](std::uint32_t a, const cdb::LineRecord& r) { return a < r.address; });
+  if (it == sortedLines_.begin()) return nullptr;
+  const cdb::LineRecord& r = *std::prev(it);
+  const cdb::Function* f = FunctionAt(address);
+  if (f == nullptr || r.address < *f->start) return nullptr;
+  return &r;
+}
+
+std::string Symbols::SourceText(const std::string& file, unsigned line) const {
+  std::string text = listing_.SourceText(BaseName(file), line);
+  if (!text.empty() || line == 0) return text;
+  return sources_.LineText(file, line).value_or("");
 }
 
 bool Symbols::IsLineStart(std::uint32_t address) const {

@@ -3,6 +3,7 @@
 // file (.cdb) and the listings, with the lookups the debugger needs:
 // locations from text, symbol+offset and C line for an address, variables.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ class Symbols {
   void Set(cdb::File cdb, std::vector<map::Symbol> mapSymbols);
   void Clear();
   bool HasDebugInfo() const { return !cdb_.modules.empty() || !cdb_.lines.empty(); }
+  // Changes whenever the contents change (Set, Clear, LoadBeside).
+  std::uint64_t Generation() const { return generation_; }
 
   const cdb::File& Cdb() const { return cdb_; }
   const std::vector<map::Symbol>& MapSymbols() const { return map_; }
@@ -73,6 +76,11 @@ class Symbols {
   std::optional<SourceLine> LineAt(std::uint32_t address) const;
   // True when `address` is the first address of a C line record.
   bool IsLineStart(std::uint32_t address) const;
+  // The line record LineAt uses (with its block), or null.
+  const cdb::LineRecord* LineRecordAt(std::uint32_t address) const;
+  // The text of a C line: from the listings' copies, else from the source
+  // file (see SourceFiles); empty when neither has it.
+  std::string SourceText(const std::string& file, unsigned line) const;
 
   const cdb::Function* FunctionAt(std::uint32_t address) const;
   const cdb::Function* FindFunction(const std::string& name) const;
@@ -80,6 +88,8 @@ class Symbols {
   std::string Describe(std::uint32_t address) const;
   // Instruction text from the listing at `address`, or "".
   std::string InstructionAt(std::uint32_t address) const { return listing_.TextAt(address); }
+  // A symbol of the linker map by its exact name ("_bp", "_main"), or null.
+  const map::Symbol* MapSymbol(const std::string& name) const { return FindMapSymbol(name); }
   // The program's C files: where they lie and their lines.
   const SourceFiles& Sources() const { return sources_; }
   SourceFiles& Sources() { return sources_; }
@@ -98,6 +108,7 @@ class Symbols {
   cdb::File cdb_;
   std::vector<map::Symbol> map_;
   Listing listing_;
+  std::uint64_t generation_ = 0;
   SourceFiles sources_;                       // its directories and client paths outlive a program
   std::vector<cdb::LineRecord> sortedLines_;  // by address, file order kept among equals
 };
