@@ -317,6 +317,13 @@ void TPrjOptF::OnClick(int id) {
   }
 }
 
+std::string TPrjOptF::TextRefusal(int id, const std::string& text) const {
+  std::int32_t hz = 0;
+  if (id != kOscStr || ParseCrystalText(text, hz)) return {};
+  return ctx_.message(664) + ": \"" + text + "\" is not a whole number of hertz; the field keeps " +
+         FindId(kOscStr)->text;
+}
+
 void TPrjOptF::OnChange(int id) {
   if (id == kVendorList) VendorListChange();
 }
