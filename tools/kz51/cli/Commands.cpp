@@ -271,8 +271,28 @@ CommandResult Commands::Run(const std::string& rawLine) {
   if (cmd == "options") {
     auto o = session_.Options();
     if (!o) return fail(o.error());
-    r.json["accepted"] = *o == 1;
-    r.text = *o == 1 ? "options saved" : "options cancelled";
+    r.json["accepted"] = o->accepted;
+    r.json["changed"] = o->changed;
+    // The driver keeps what was clicked before Cancel, and saves it: say so.
+    std::string chosen;
+    for (const auto& what : o->changed) {
+      chosen += chosen.empty() ? "" : ", ";
+      if (what == "emulator")
+        chosen += "emulator " + o->model;
+      else if (what == "pod")
+        chosen += "pod " + std::to_string(o->pod) + " (" + o->podName + ")";
+      else if (what == "crystal")
+        chosen += "crystal " + std::to_string(o->crystalHz) + " Hz";
+      else
+        chosen += what;
+    }
+    if (o->accepted)
+      r.text = "options saved" + (chosen.empty() ? std::string() : ": " + chosen);
+    else if (chosen.empty())
+      r.text = "options cancelled";
+    else
+      r.text =
+          "options cancelled, but the driver kept and saved what the dialog had chosen: " + chosen;
     return r;
   }
   if (cmd == "load") {
