@@ -890,12 +890,15 @@ void Firmware::ResetChip() {
 
 void Firmware::RunBudget() {
   cpu_.RunToMark(cfg_.budget, bp_.data(), 0x04, cycleLimit_);
-  if ((bp_[cpu_.pc] & 0x04) != 0) {
-    EnterMonitor(StopReason::kBreakpoint);
-  } else if (cpu_.cycles >= cycleLimit_) {
+  const bool atBreakpoint = (bp_[cpu_.pc] & 0x04) != 0;
+  // A breakpoint reached with the limit used up exactly still counts as
+  // reached; one reached by an instruction that went past the limit not.
+  if (cpu_.cycles > cycleLimit_ || (cpu_.cycles == cycleLimit_ && !atBreakpoint)) {
     cycleLimit_ = UINT64_MAX;
     limitReached_ = true;
     EnterMonitor(StopReason::kRequest);
+  } else if (atBreakpoint) {
+    EnterMonitor(StopReason::kBreakpoint);
   }
 }
 

@@ -113,8 +113,9 @@ class Firmware {
   void StopCounts();
   const ExecutionCounts* Counts() const { return counts_.get(); }
   // A running target stops by itself once it has used `cycles` more machine
-  // cycles, as if the driver had asked it to stop (0: no limit). Arming a
-  // limit clears the note that one was reached.
+  // cycles, as if the driver had asked it to stop (0: no limit): at the
+  // first instruction boundary at the limit, or past it even at a
+  // breakpoint. Arming a limit clears the note that one was reached.
   void SetCycleLimit(std::uint64_t cycles);
   bool CycleLimitReached() const { return limitReached_; }
 
