@@ -1,5 +1,6 @@
 #include "cpu/Cpu8051.h"
 
+#include <array>
 #include <bit>
 
 #include "cpu/ExecutionCounts.h"
@@ -33,6 +34,14 @@ constexpr std::uint8_t kCycles[256] = {
     2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // Fx
 };
 // clang-format on
+
+// Opcodes that call or return (LCALL, ACALL, RET, RETI): what counting follows.
+constexpr std::array<bool, 256> kFlow = [] {
+  std::array<bool, 256> t{};
+  for (int op = 0; op < 256; ++op)
+    t[op] = op == 0x12 || (op & 0x1F) == 0x11 || op == 0x22 || op == 0x32;
+  return t;
+}();
 
 inline std::uint8_t Parity(std::uint8_t v) {
   return static_cast<std::uint8_t>(std::popcount(static_cast<unsigned>(v)) & 1);
@@ -1275,7 +1284,9 @@ inline __attribute__((always_inline)) int Cpu8051::StepAs() {
     n = kCycles[op];
     ++instructions;
     cycles += static_cast<std::uint64_t>(n);
-    if constexpr (kCount) CountFlow(op, at);
+    if constexpr (kCount) {
+      if (kFlow[op]) CountFlow(op, at);
+    }
   } else {
     cycles += 1;
   }

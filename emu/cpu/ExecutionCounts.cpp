@@ -1,9 +1,11 @@
 #include "cpu/ExecutionCounts.h"
 
+#include <algorithm>
+
 namespace kzemu {
 
-ExecutionCounts::ExecutionCounts(const std::vector<std::uint32_t>& regions)
-    : regions_(regions.size() == kAddresses ? regions : std::vector<std::uint32_t>(kAddresses, 0)) {
+ExecutionCounts::ExecutionCounts(const std::vector<std::uint32_t>& regions) {
+  if (regions.size() == kAddresses) std::copy(regions.begin(), regions.end(), regions_.begin());
 }
 
 void ExecutionCounts::Call(std::uint16_t site, std::uint16_t target, std::uint8_t spAfter,
