@@ -320,7 +320,7 @@ int RunMain(int argc, char** argv) {
       "kz51 run: run 8051 programs on the emulator (or the virtual emulator) as tests.\n"
       "Connects once; loads, resets and runs each program until the PC reaches --until\n"
       "(default: where main returns). Exit status: the first nonzero program status\n"
-      "(0, or --exit-code's value & FFh; 124 past --timeout or --max-cycles), 1 on an error.",
+      "(0 when it reaches --until; 124 past --timeout or --max-cycles), 1 on an error.",
       "kz51 run"};
   Options o;
   o.driver = HostProgramDirectory() + kzhost::DefaultDriverLibrary();
