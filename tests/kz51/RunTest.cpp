@@ -140,6 +140,14 @@ TEST(Kz51Run, ExitStatuses) {
       {{"--timeout", "0", kCounts}, "", 1, "--timeout"},
       {{"--bogus", kCounts}, "", 1, "--bogus"},
       {{kCounts}, "fault=silent", 1, "no emulator answered"},
+      {{"--exit-code", "status", kCounts}, "", 0, ""},
+      {{"--exit-code", "status + 3", kCounts}, "", 3, "--exit-code 'status + 3' is 3 at "},
+      {{"--exit-code", "total", kCounts}, "", 58, "is 58"},
+      {{"--exit-code", "-(int)total", kCounts}, "", 198, "is -58"},
+      {{"--exit-code", "total + 198", kCounts}, "", 1, "is 256 at"},
+      {{"--exit-code", "total * 1.5", kCounts}, "", 1, "not an integer"},
+      {{"--exit-code", "nosuch", kCounts}, "", 1, "no variable or function 'nosuch'"},
+      {{"--exit-code", "1 +", kCounts}, "", 1, "--exit-code '1 +': an operand is missing"},
   };
   for (const Row& row : rows) {
     std::string what;

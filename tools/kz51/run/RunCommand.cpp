@@ -18,6 +18,9 @@
 #include "cli/Interrupt.h"
 #include "dap/Platform.h"
 #include "dap/SerialOutput.h"
+#include "debug/DebugModel.h"
+#include "debug/Evaluator.h"
+#include "debug/Expression.h"
 #include "run/CodeMap.h"
 #include "run/Coverage.h"
 #include "run/JUnitReport.h"
@@ -42,6 +45,7 @@ constexpr int kInterrupted = 130;
 struct Options {
   std::string driver;
   std::string until;
+  std::string exitCode;
   double timeout = 10;
   std::uint64_t maxCycles = 0;
   std::string uart;
@@ -132,6 +136,7 @@ class Runner {
 
  private:
   Outcome RunProgram(const std::string& program, CountSnapshot& counts, bool& counted);
+  Outcome ExitCode(std::uint32_t pc);
   std::string Where(std::uint32_t pc) const;
   // One sentence on standard error; answers the status of an error.
   static int Fail(const std::string& sentence) {
@@ -296,7 +301,39 @@ Outcome Runner::RunProgram(const std::string& program, CountSnapshot& counts, bo
                        "; the target was stopped at " + Where(e.pc)};
   if (e.reason != StopReason::Until)
     return error("the target stopped at " + Where(e.pc) + " before reaching " + Where(until));
-  return Outcome{};
+  return ExitCode(e.pc);
+}
+
+// The status --exit-code gives at the stop: its C expression's value & FFh,
+// evaluated by the C model as `print` evaluates it.
+Outcome Runner::ExitCode(std::uint32_t pc) {
+  if (o_.exitCode.empty()) return Outcome{};
+  auto error = [&](const std::string& why) {
+    return Outcome{kFailed, "error", "--exit-code '" + o_.exitCode + "': " + why};
+  };
+  debug::SessionTarget target(session_);
+  debug::DebugModel model(target, session_.symbols());
+  auto v = model.Evaluate(o_.exitCode);
+  if (!v) return error(v.error());
+  debug::Value value = *v;
+  if (value.Available() && !value.loaded) {
+    if (auto r = model.Load(value); !r) return error(r.error());
+  }
+  if (!value.Available())
+    return error("it has no value at " + Where(pc) + " (" + value.unavailable + ")");
+  if (!value.type->IsInteger())
+    return error("its value is not an integer, so it cannot be an exit status");
+  const std::int64_t n = debug::IntegerValue(value);
+  int status = static_cast<int>(n & 0xFF);
+  if (n == 0) return Outcome{};
+  // A value such as a count of 256 failures must not pass as a success.
+  if (status == 0)
+    return Outcome{kFailed, "status",
+                   "--exit-code '" + o_.exitCode + "' is " + std::to_string(n) + " at " +
+                       Where(pc) + ", not 0, though its low byte is 0: exit status 1"};
+  return Outcome{status, "status",
+                 "--exit-code '" + o_.exitCode + "' is " + std::to_string(n) + " at " + Where(pc) +
+                     (n != status ? " (" + std::to_string(status) + " as an exit status)" : "")};
 }
 
 bool Runner::WriteReports(const std::vector<TestCase>& cases) {
@@ -320,13 +357,16 @@ int RunMain(int argc, char** argv) {
       "kz51 run: run 8051 programs on the emulator (or the virtual emulator) as tests.\n"
       "Connects once; loads, resets and runs each program until the PC reaches --until\n"
       "(default: where main returns). Exit status: the first nonzero program status\n"
-      "(0 when it reaches --until; 124 past --timeout or --max-cycles), 1 on an error.",
+      "(0, or --exit-code's value & FFh; 124 past --timeout or --max-cycles), 1 on an error.",
       "kz51 run"};
   Options o;
   o.driver = HostProgramDirectory() + kzhost::DefaultDriverLibrary();
   app.add_option("--driver", o.driver, "driver library")->default_str(o.driver);
   app.add_option("--until", o.until, "where each run ends: an address, a function or file.c:LINE")
       ->type_name("LOC");
+  app.add_option("--exit-code", o.exitCode,
+                 "a C expression whose value at the stop, & FFh, is the program's status")
+      ->type_name("EXPR");
   app.add_option("--timeout", o.timeout, "wall seconds a program may run")
       ->type_name("SECONDS")
       ->check(CLI::PositiveNumber)
@@ -349,6 +389,15 @@ int RunMain(int argc, char** argv) {
     if (e.get_exit_code() == 0) return app.exit(e);
     std::fprintf(stderr, "kz51 run: %s (kz51 run --help shows the options).\n", e.what());
     return kFailed;
+  }
+  // A mistyped expression fails at once, not after every program has run.
+  if (!o.exitCode.empty()) {
+    const debug::ParseResult parsed = debug::ParseExpression(o.exitCode);
+    if (!parsed.expr) {
+      std::fprintf(stderr, "kz51 run: --exit-code '%s': %s.\n", o.exitCode.c_str(),
+                   parsed.error.c_str());
+      return kFailed;
+    }
   }
   if (o.programs.empty()) {
     std::fprintf(stderr, "kz51 run: no program was given (kz51 run --help shows the options).\n");
