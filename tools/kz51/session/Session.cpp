@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "config/PodTable.h"
+#include "config/TargetConfig.h"
 #include "session/HostProgram.h"
 
 namespace kz51 {
@@ -248,9 +249,44 @@ Result<ConnectInfo> Session::Connect() {
   return info;
 }
 
-Result<int> Session::Options() {
-  if (auto r = RequireStopped(); !r) return Result<int>::Fail(r.error());
-  return drv_.DllUv3Cap(1);
+namespace {
+
+// The saved settings; a missing or short file reads as zeros.
+kz::TargetConfig ReadSavedSettings() {
+  kz::TargetConfig record{};
+  std::ifstream in(kz51::HostProgramDirectory() + "ZOLTKEIL.DSK", std::ios::binary);
+  in.read(reinterpret_cast<char*>(record.Bytes()), sizeof record);
+  return record;
+}
+
+}  // namespace
+
+Result<OptionsOutcome> Session::Options() {
+  if (auto r = RequireStopped(); !r) return Result<OptionsOutcome>::Fail(r.error());
+  const kz::TargetConfig before = ReadSavedSettings();
+  OptionsOutcome o;
+  o.accepted = drv_.DllUv3Cap(1) == 1;
+  const kz::TargetConfig after = ReadSavedSettings();
+  auto differs = [&](std::size_t at, std::size_t length) {
+    return std::memcmp(before.Bytes() + at, after.Bytes() + at, length) != 0;
+  };
+  if (differs(offsetof(kz::TargetConfig, EmulatorIndex), 4)) o.changed.emplace_back("emulator");
+  if (differs(offsetof(kz::TargetConfig, PodIndex), 4)) o.changed.emplace_back("pod");
+  if (differs(offsetof(kz::TargetConfig, CpuSelection), 4)) o.changed.emplace_back("CPU");
+  if (differs(offsetof(kz::TargetConfig, CrystalHz), 4)) o.changed.emplace_back("crystal");
+  // The option bytes and the switches of the pod's option dialog.
+  if (differs(offsetof(kz::TargetConfig, CpuOptionBytes), sizeof before.CpuOptionBytes) ||
+      differs(offsetof(kz::TargetConfig, SixClockMode), 7))
+    o.changed.emplace_back("pod settings");
+  const std::int32_t model = after.EmulatorIndex, pod = after.PodIndex;
+  if (model >= 0 && model < kz::kEmulatorModelCount)
+    o.model = kz::kEmulatorModels[static_cast<std::size_t>(model)].ModelName;
+  if (pod >= 0 && pod < kz::kPodSlotCount) {
+    o.pod = pod + 1;
+    o.podName = kz::kPodSlots[static_cast<std::size_t>(pod)].PodName;
+  }
+  o.crystalHz = after.CrystalHz;
+  return o;
 }
 
 Result<LoadInfo> Session::Load(const std::string& path) {

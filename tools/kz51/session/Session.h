@@ -81,6 +81,19 @@ struct ConnectInfo {
   std::string podName;
 };
 
+// What DllUv3Cap(1) left behind. The driver keeps the choices clicked in
+// its dialogs even when the dialog is cancelled, and saves them either way.
+struct OptionsOutcome {
+  bool accepted = false;  // OK; false for Cancel
+  // What the saved settings hold anew: "emulator", "pod", "CPU", "crystal",
+  // "pod settings".
+  std::vector<std::string> changed;
+  std::string model;  // emulator model name as saved
+  int pod = 0;        // pod number as saved (1-based slot), 0 when none
+  std::string podName;
+  std::int32_t crystalHz = 0;  // as saved
+};
+
 struct LoadInfo {
   std::string file;
   std::size_t bytes = 0;
@@ -138,8 +151,8 @@ class Session {
   // Exit notification; done by the destructor too.
   void Close();
 
-  Result<ConnectInfo> Connect();  // EnumUv351(_, 2)
-  Result<int> Options();          // DllUv3Cap(1): 1 after OK, 0 after Cancel
+  Result<ConnectInfo> Connect();     // EnumUv351(_, 2)
+  Result<OptionsOutcome> Options();  // DllUv3Cap(1) and what it saved
 
   // Intel HEX into CODE, then the symbol files beside it.
   Result<LoadInfo> Load(const std::string& path);
