@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Devices.h"
 #include "cli/Interrupt.h"
 #include "cli/Prompt.h"
 #include "dap/Server.h"
@@ -61,6 +62,8 @@ bool ReadScript(const std::string& path, std::vector<Step>& steps) {
 int main(int argc, char** argv) {
   // The debug adapter is the second front end over the session.
   if (argc >= 2 && std::strcmp(argv[1], "dap") == 0) return kzhost::dap::RunDap(argc - 2, argv + 2);
+  if (argc >= 2 && std::strcmp(argv[1], "devices") == 0)
+    return kz51::cli::RunDevices(argc - 1, argv + 1);
   CLI::App app{
       "kz51: debug 8051 programs on the in-circuit emulator (or the virtual emulator)\n"
       "Runs the commands of -c and -f in order, then exits; without them, offers a prompt\n"
@@ -71,8 +74,13 @@ int main(int argc, char** argv) {
   std::string driverPath = DefaultDriverPath();
   bool json = false;
   bool echo = false;
+  std::string provider = "virtual";
   std::vector<std::string> commands, scripts;
   app.add_option("--driver", driverPath, "driver library")->default_str(driverPath);
+  app.add_option("--provider", provider,
+                 std::string("the emulator the driver reaches: ") + kzhost::ProviderChoices())
+      ->check(CLI::IsMember({"virtual", "usb"}))
+      ->default_str(provider);
   app.add_flag("--json", json, "print one JSON object per command");
   app.add_flag("--echo", echo, "show each command of -c/-f before its result, as at the prompt");
   auto* cOpt = app.add_option("-c", commands, "a command to run (may repeat)")
@@ -116,6 +124,9 @@ int main(int argc, char** argv) {
   };
 
   kz51::Session session;
+  kzhost::Provider chosen = kzhost::Provider::Virtual;
+  kzhost::ParseProvider(provider, chosen);
+  session.SetProvider(chosen);
   kz51::cli::Commands cmds(session, driverPath, print);
   // Ctrl-C stops a running target; otherwise it ends a script (as it would
   // without the handler) and is ignored at the prompt.
