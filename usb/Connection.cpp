@@ -6,8 +6,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <thread>
 
 #include "link/Transport.h"
 
@@ -44,9 +46,14 @@ const InterfaceInfo* ChooseInterface(const DeviceInfo& d, const UsbSettings& s) 
   return nullptr;
 }
 
-void SendToDriver(int fd, const void* data, std::size_t length) {
+// A steady-clock time in milliseconds.
+long long MsSince(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+bool SendToDriver(int fd, const void* data, std::size_t length) {
   // Never block the relay on a driver that does not read.
-  (void)!send(fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+  return send(fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0;
 }
 
 extern "C" void LIBUSB_CALL MarkCompleted(libusb_transfer* transfer) {
@@ -71,11 +78,11 @@ std::unique_ptr<Connection> Connection::Open(libusb_context* context, const UsbS
   const DeviceName name{device->vid, device->pid, device->bus, device->address};
   const InterfaceInfo* itf = ChooseInterface(*device, settings);
   if (itf == nullptr) {
-    failures.Record(settings.interfaceNumber
-                        ? sentence::NoInterface(name, *settings.interfaceNumber)
-                    : settings.out || settings.in
-                        ? sentence::NoEndpoint(name, 0, settings.out ? *settings.out : *settings.in)
-                        : sentence::NoPair(name));
+    failures.Record(
+        settings.interfaceNumber ? sentence::NoInterface(name, *settings.interfaceNumber)
+        : settings.out || settings.in
+            ? sentence::NoEndpoint(name, -1, settings.out ? *settings.out : *settings.in)
+            : sentence::NoPair(name));
     return nullptr;
   }
   const auto pair = FirstPair(*itf);
@@ -145,14 +152,24 @@ Connection::Connection(libusb_context* context, libusb_device_handle* handle,
       failures_(failures),
       fd_(fd) {
   stale_ = true;  // whatever the device still holds from an earlier link
-  thread_ = std::thread([this] { Run(); });
+  std::thread([this, finished = finished_] {
+    Run();
+    // From here on the connection may be gone: only `finished` is touched.
+    std::lock_guard<std::mutex> hold(finished->lock);
+    finished->done = true;
+    finished->changed.notify_all();
+  }).detach();
 }
 
 Connection::~Connection() {
   stop_ = true;
   shutdown(fd_, SHUT_RDWR);  // wakes the relay; the driver reads the end of its pipe
-  if (thread_.joinable()) thread_.join();
-  close(fd_);
+  // The relay ends within its longest step (a 100 ms write); one that does
+  // not is left its socket rather than waited for without end.
+  std::unique_lock<std::mutex> hold(finished_->lock);
+  if (finished_->changed.wait_for(hold, std::chrono::seconds(5),
+                                  [this] { return finished_->done; }))
+    close(fd_);
 }
 
 void Connection::Run() {
@@ -183,6 +200,14 @@ void Connection::Drain() {
       break;
   }
   stale_ = false;
+}
+
+std::string Connection::OverdueReply() const {
+  const long long since = waitingSince_;
+  if (since < 0) return "";
+  const long long ms = MsSince(Clock::now()) - since;
+  if (ms < kOverdueMs) return "";
+  return sentence::NoAnswer(name_, in_, static_cast<unsigned>(ms));
 }
 
 Connection::DriverState Connection::PeekDriver() const {
@@ -235,14 +260,19 @@ bool Connection::Exchange(const std::uint8_t* command, int length) {
                                                  : sentence::Other(name_, "reading a reply", r));
     return false;
   }
-  // The driver has given up on the reply when it has read every empty packet
-  // (or closed its pipes while waiting): that is when the failure is its
-  // cause, recorded at once so the host finds the sentence when the driver
-  // returns. A reply that comes later is still passed on.
+  // The failure is recorded when the relay gives up on the reply, or when
+  // the driver does so by closing its pipes; until then an overdue reply
+  // counts as a failure when the host asks (OverdueReply).
   const auto start = Clock::now();
+  waitingSince_ = MsSince(start);
+  // The wait counts as over when this function returns, after any failure
+  // is recorded.
+  struct EndWait {
+    std::atomic<long long>& since;
+    ~EndWait() { since = -1; }
+  } endWait{waitingSince_};
   int ticks = 0;
   bool recorded = false;
-  auto nextTick = start + std::chrono::milliseconds(1);
   DriverState driver = DriverState::kWaiting;
   auto noAnswer = [&] {
     if (recorded) return;
@@ -254,12 +284,13 @@ bool Connection::Exchange(const std::uint8_t* command, int length) {
     timeval tv{0, 1000};
     libusb_handle_events_timeout_completed(context_, &tv, &read->completed);
     if (read->completed != 0) break;
-    const auto now = Clock::now();
-    if (ticks < kTicks && now >= nextTick) {
-      SendToDriver(fd_, nullptr, 0);  // an empty packet: the driver's read returns 0 bytes
-      if (++ticks == kTicks) noAnswer();
-      nextTick = now + std::chrono::milliseconds(1);
-    }
+    // One empty packet (the driver's read returns 0 bytes) for each
+    // millisecond gone: a relay that was kept from running catches up, so
+    // the driver's wait follows the clock, not this thread's wake-ups.
+    const auto due = std::min<long long>(
+        kTicks,
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    while (ticks < due && SendToDriver(fd_, nullptr, 0)) ++ticks;
     driver = PeekDriver();
     if (driver != DriverState::kWaiting) {
       if (driver == DriverState::kGone && !stop_) noAnswer();
@@ -272,7 +303,10 @@ bool Connection::Exchange(const std::uint8_t* command, int length) {
       break;
     }
   }
-  if (read->completed == 0) return false;  // the transfer and its memory stay libusb's
+  if (read->completed == 0) {
+    noAnswer();
+    return false;  // the transfer and its memory stay libusb's
+  }
   const libusb_transfer_status status = transfer->status;
   const auto got = static_cast<std::size_t>(transfer->actual_length);
   const std::array<std::uint8_t, 64> reply = read->reply;

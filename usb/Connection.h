@@ -12,9 +12,11 @@
 #include <libusb.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <thread>
+#include <mutex>
+#include <string>
 
 #include "DeviceList.h"
 #include "Failures.h"
@@ -34,6 +36,10 @@ class Connection {
   // Empty packets per awaited reply: one for each read of the transport,
   // which has given up on the reply when it has read them all.
   static constexpr int kTicks = 1000;
+  // A reply awaited this long is overdue: no healthy reply takes so long,
+  // and the driver can have given up on it (its reads wait for the empty
+  // packets or about 1 ms each; each pass of 10 then sleeps 1 ms).
+  static constexpr long long kOverdueMs = 100;
   // Replies left over from an earlier link (or a reply that came late) are
   // read away before the next command, each read waiting this long.
   static constexpr unsigned kDrainTimeoutMs = 2;
@@ -46,6 +52,11 @@ class Connection {
   // Ends the relay, releases the interface (the kernel driver is attached
   // again) and closes the device.
   ~Connection();
+  // The sentence for a reply awaited for kOverdueMs or longer, or "". The
+  // failure is recorded only when the relay gives up (kReplyTimeoutMs) or
+  // the driver closes its pipes; a host that asks when the driver has
+  // returned (having given up) learns of it now. Any thread.
+  std::string OverdueReply() const;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -67,10 +78,19 @@ class Connection {
   int interface_;
   std::uint8_t out_, in_;
   FailureLog& failures_;
-  int fd_;              // the relay's end of the socket pair
-  bool stale_ = false;  // a reply may still come for an exchange given up
+  int fd_;                                   // the relay's end of the socket pair
+  bool stale_ = false;                       // a reply may still come for an exchange given up
+  std::atomic<long long> waitingSince_{-1};  // steady-clock ms of the awaited reply's command
   std::atomic<bool> stop_{false};
-  std::thread thread_;
+  // Set by the relay thread as its last act. The thread is detached, so a
+  // process that ends with a link open (the driver keeps its pipes) leaves
+  // no thread unjoined; the destructor waits for this instead.
+  struct Finished {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;
+  };
+  std::shared_ptr<Finished> finished_ = std::make_shared<Finished>();
 };
 
 }  // namespace kzusb

@@ -63,8 +63,10 @@ std::string NoPair(const DeviceName& d) {
 }
 
 std::string NoEndpoint(const DeviceName& d, int interfaceNumber, int endpoint) {
-  return d.Text() + " has no bulk endpoint " + Hex2(endpoint) + " in interface " +
-         std::to_string(interfaceNumber) + "; " + kCheckIds + " (out= and in=)";
+  return d.Text() + " has no bulk endpoint " + Hex2(endpoint) +
+         (interfaceNumber < 0 ? std::string(" in any interface")
+                              : " in interface " + std::to_string(interfaceNumber)) +
+         "; " + kCheckIds + " (out= and in=)";
 }
 
 std::string NoAnswer(const DeviceName& d, int endpoint, unsigned ms) {

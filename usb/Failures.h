@@ -26,6 +26,7 @@ std::string Busy(const DeviceName& d, int interfaceNumber);
 std::string Unplugged(const DeviceName& d);
 std::string NoInterface(const DeviceName& d, int interfaceNumber);
 std::string NoPair(const DeviceName& d);
+// `interfaceNumber` -1: in none of the interfaces.
 std::string NoEndpoint(const DeviceName& d, int interfaceNumber, int endpoint);
 std::string NoAnswer(const DeviceName& d, int endpoint, unsigned ms);
 std::string WriteRefused(const DeviceName& d, int endpoint, unsigned ms);

@@ -110,9 +110,17 @@ class Provider {
     return count;
   }
 
-  unsigned Failure(char* text, std::size_t size) const {
+  unsigned Failure(char* text, std::size_t size) {
+    std::lock_guard<std::mutex> hold(lock_);
     std::string last;
-    const unsigned count = failures_.Last(last);
+    unsigned count = failures_.Last(last);
+    // An overdue reply is the failure the relay will record when it gives up.
+    if (current_ != nullptr) {
+      if (std::string overdue = current_->OverdueReply(); !overdue.empty()) {
+        ++count;
+        last = overdue;
+      }
+    }
     CopyText(last, text, size);
     return count;
   }

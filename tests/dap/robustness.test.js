@@ -132,3 +132,19 @@ test('the provider launch argument: an unknown one is refused, the USB provider 
     await dc.stop();
   }
 });
+
+test('the provider cannot change within one adapter process: the driver keeps the first', async () => {
+  const dc = await startClient();
+  try {
+    await dc.initializeRequest({ adapterID: 'kz51' });
+    // The virtual emulator is loaded with the driver, and does not answer.
+    await assert.rejects(dc.launchRequest(launchArgs('stepper', { emulator: 'fault=silent' })),
+      /no emulator answered/);
+    await assert.rejects(
+      dc.launchRequest(launchArgs('stepper', { provider: 'usb', usb: 'vid=0x1234,pid=0x5678' })),
+      process.env.KZ51_DAP_WRAPPER ? /on Windows the driver reaches the emulator through the usbd12\.dll/
+        : /this process already uses the virtual provider; start it again to use the usb provider/);
+  } finally {
+    await dc.stop();
+  }
+});
