@@ -236,6 +236,7 @@ Result<T> Session::WithLinkFailure(Result<T> result, unsigned before, const char
 
 Result<ConnectInfo> Session::Connect() {
   if (auto r = RequireStopped(); !r) return Result<ConnectInfo>::Fail(r.error());
+  Ran();
   ConnectInfo info;
   const unsigned failures = ProviderFailures(nullptr);
   info.answer = drv_.EnumUv351(nullptr, 2);
@@ -288,6 +289,7 @@ Result<LoadInfo> Session::Load(const std::string& path) {
     return Result<LoadInfo>::Fail(path + ": data up to " + high +
                                   " lies beyond the 64 KB code space");
   }
+  Ran();
   for (auto& seg : image.segments) {
     kz::AddressRecord rec{kCodeBase | seg.address, 0, 0};
     const auto answer =
@@ -418,6 +420,7 @@ Result<StopEvent> Session::RunGo(int code, std::uint32_t until) {
     // Stopped to run breakpoint commands: run them, then carry on.
     // The target is stopped while they run, so they may read and write it.
     running_ = false;
+    Ran();  // a new stop: what the model read before is stale
     for (const auto& text : handedBack_) {
       ran.push_back(text);
       if (commandRunner_) commandRunner_(text);
@@ -555,6 +558,7 @@ Result<StopEvent> Session::GoUntilOr(RunKind kind, std::uint32_t argument) {
   if (auto r = RequireStopped(); !r) return Result<StopEvent>::Fail(r.error());
   if (worker_.joinable()) worker_.join();
   stopRequested_ = false;
+  Ran();
   running_ = true;
   const unsigned failures = ProviderFailures(nullptr);
   auto e = WithLinkFailure(RunBlocking(kind, argument), failures, "during the run");
@@ -570,6 +574,7 @@ Result<Done> Session::Start(RunKind kind, std::uint32_t argument) {
     workerResult_.reset();
   }
   stopRequested_ = false;
+  Ran();
   running_ = true;
   const unsigned failures = ProviderFailures(nullptr);
   worker_ = std::thread([this, kind, argument, failures] {
@@ -615,6 +620,7 @@ Result<Done> Session::Stop() {
 
 Result<Done> Session::Reset() {
   if (auto r = RequireStopped(); !r) return r;
+  Ran();
   drv_.AG_Init(0x40D, nullptr);
   std::uint32_t pc = 0;
   if (drv_.AG_RegAcc(1, 0x500, &pc) == 0) pcCell_ = pc;
@@ -667,6 +673,7 @@ Result<Done> Session::SetRegister(const std::string& name, std::uint32_t value) 
     return Result<Done>::Fail("value " + std::to_string(value) + " does not fit " + name + " (0.." +
                               std::to_string(which->max) + ")");
   if (auto r = RefreshView(); !r) return r;
+  ++changes_;
   for (auto& item : viewItems_) {
     if (item.number != which->item) continue;
     std::uint8_t b = static_cast<std::uint8_t>(value);
@@ -730,6 +737,7 @@ Result<std::vector<std::uint8_t>> Session::Read(MemorySpace space, std::uint32_t
 Result<Done> Session::Write(MemorySpace space, std::uint32_t address,
                             const std::vector<std::uint8_t>& bytes) {
   std::vector<std::uint8_t> copy = bytes;
+  ++changes_;
   return MemoryAccess(2, space, address, copy.data(), static_cast<std::uint32_t>(copy.size()));
 }
 

@@ -206,6 +206,12 @@ class Session {
     commandRunner_ = std::move(runner);
   }
 
+  // Counters for caches of what the target holds: `Changes` moves with
+  // every run, reset, load, connect and write through this session, `Runs`
+  // only with runs, resets, loads and connects.
+  std::uint64_t Changes() const { return changes_.load(); }
+  std::uint64_t Runs() const { return runs_.load(); }
+
   // The driver's host callback, reached through the process's one session.
   void OnHostCallback(std::uint32_t code, void* argument);
 
@@ -256,6 +262,12 @@ class Session {
   std::atomic<bool> running_{false};     // a run, blocking or background, is under way
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> stopWhileInCallback_{false};
+  std::atomic<std::uint64_t> changes_{0};
+  std::atomic<std::uint64_t> runs_{0};
+  void Ran() {
+    ++runs_;
+    ++changes_;
+  }
   std::mutex stopMutex_;  // orders Stop() against a driver run's start and end
 
   std::thread worker_;
