@@ -40,7 +40,7 @@ for kind in asan tsan; do
     # umockdev in the test program are not built with the sanitizer.
     ASAN_OPTIONS=verify_asan_link_order=0 \
       TSAN_OPTIONS="halt_on_error=1 suppressions=$here/tests/usb/tsan.supp" GTEST_BRIEF=1 \
-      ctest --test-dir "$dir" --output-on-failure -R '^usb$'
+      ctest --test-dir "$dir" -j "$((jobs + 1))" --output-on-failure -R '^usb-'
   fi
 done
 # The debug adapter reads requests while a run goes on on another thread:

@@ -133,7 +133,10 @@ test('the provider launch argument: an unknown one is refused, the USB provider 
   }
 });
 
-test('the provider cannot change within one adapter process: the driver keeps the first', async () => {
+// Linux only: on Windows the driver's usbd12.dll decides, and a connection
+// that fails there waits in the driver's project dialog for a person.
+test('the provider cannot change within one adapter process: the driver keeps the first',
+  { skip: process.env.KZ51_DAP_WRAPPER ? 'the provider is chosen on Linux' : false }, async () => {
   const dc = await startClient();
   try {
     await dc.initializeRequest({ adapterID: 'kz51' });
@@ -142,8 +145,7 @@ test('the provider cannot change within one adapter process: the driver keeps th
       /no emulator answered/);
     await assert.rejects(
       dc.launchRequest(launchArgs('stepper', { provider: 'usb', usb: 'vid=0x1234,pid=0x5678' })),
-      process.env.KZ51_DAP_WRAPPER ? /on Windows the driver reaches the emulator through the usbd12\.dll/
-        : /this process already uses the virtual provider; start it again to use the usb provider/);
+      /this process already uses the virtual provider; start it again to use the usb provider/);
   } finally {
     await dc.stop();
   }

@@ -69,7 +69,9 @@ int main(int argc, char** argv) {
       "Runs the commands of -c and -f in order, then exits; without them, offers a prompt\n"
       "when stdin is a terminal (else reads commands from stdin). Exit status: 0 when\n"
       "every command succeeded, 1 at the first failed command, 2 for a usage error.\n"
-      "Type 'help' at the prompt, or run: kz51 -c help",
+      "Type 'help' at the prompt, or run: kz51 -c help\n"
+      "Also: kz51 dap (Debug Adapter Protocol server), kz51 devices (the USB devices that\n"
+      "could be the emulator)",
       "kz51"};
   std::string driverPath = DefaultDriverPath();
   bool json = false;
