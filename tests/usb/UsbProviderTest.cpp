@@ -364,6 +364,32 @@ TEST_F(UsbTest, Kz51ScriptPrintsWhatItPrintsOnTheVirtualEmulator) {
             << " ms over libusb, " << virt.ms << " ms on the virtual emulator\n";
 }
 
+// kz51 run's status is read from the target's memory at the stop; the
+// counts behind coverage exist only on the virtual emulator.
+TEST_F(UsbTest, Kz51RunEndsWithTheStatusItGetsOnTheVirtualEmulator) {
+  const std::string test = kBin + "/examples/unit-test/test_ring/test_ring.ihx";
+  const std::vector<std::string> run = {
+      "run", "--until", "check_end", "--exit-code", "check_failures + 3", test};
+  EmulatedDevice device(DeviceSpec{});
+  auto with = [&](const char* provider, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = run;
+    args.insert(args.begin() + 1, {"--provider", provider});
+    args.insert(args.end() - 1, extra.begin(), extra.end());
+    return Kz51(args, device.Setting());
+  };
+  const Kz51Run usb = with("usb"), virt = with("virtual");
+  EXPECT_EQ(virt.status, 3) << virt.err;
+  EXPECT_NE(virt.out.find("56 checks, 0 failed"), std::string::npos) << virt.out;
+  EXPECT_EQ(usb.status, 3) << usb.err;
+  EXPECT_EQ(usb.err, virt.err);
+  EXPECT_EQ(usb.out, "") << "the emulator has no UART channel to the host";
+  EXPECT_GT(device.Commands(), 100u);
+  const Kz51Run coverage = with("usb", {"--coverage", (Installation() / "c.info").string()});
+  EXPECT_EQ(coverage.status, 1);
+  EXPECT_NE(coverage.err.find("--coverage needs the virtual emulator's counts"), std::string::npos)
+      << coverage.err;
+}
+
 // ---- the link lost during a run --------------------------------------------
 
 struct Loss {
