@@ -14,6 +14,7 @@
 #include "cli/Interrupt.h"
 #include "cli/Prompt.h"
 #include "dap/Server.h"
+#include "run/RunCommand.h"
 #include "session/HostProgram.h"
 
 namespace {
@@ -61,6 +62,8 @@ bool ReadScript(const std::string& path, std::vector<Step>& steps) {
 int main(int argc, char** argv) {
   // The debug adapter is the second front end over the session.
   if (argc >= 2 && std::strcmp(argv[1], "dap") == 0) return kzhost::dap::RunDap(argc - 2, argv + 2);
+  // Firmware tests in CI are the third.
+  if (argc >= 2 && std::strcmp(argv[1], "run") == 0) return kz51::run::RunMain(argc - 1, argv + 1);
   CLI::App app{
       "kz51: debug 8051 programs on the in-circuit emulator (or the virtual emulator)\n"
       "Runs the commands of -c and -f in order, then exits; without them, offers a prompt\n"
@@ -148,7 +151,9 @@ int main(int argc, char** argv) {
 
   std::printf("kz51: driver %s; type 'help' for the commands, 'quit' to leave\n",
               driverPath.c_str());
-  kz51::cli::LineReader reader;
+  kz51::cli::LineReader reader(
+      [&cmds](const std::string& text, std::size_t start) { return cmds.Complete(text, start); });
+  std::string repeat;  // what Enter runs: the last step, next, stepi, list
   for (;;) {
     auto line = reader.Read("(kz51) ");
     if (!line) {
@@ -160,9 +165,17 @@ int main(int argc, char** argv) {
       break;
     }
     interrupt.TakeInterrupted();
-    if (line->find_first_not_of(" \t\r") == std::string::npos) continue;
+    const std::string command = kz51::cli::WithoutComment(*line);
+    if (line->find_first_not_of(" \t\r") == std::string::npos) {
+      if (repeat.empty()) continue;
+      const CommandResult r = cmds.Execute(repeat);
+      if (!r.ok) repeat.clear();
+      continue;
+    }
     reader.Remember(*line);
-    const CommandResult r = cmds.Execute(*line);
+    if (command.find_first_not_of(" \t\r") == std::string::npos) continue;  // a comment
+    const CommandResult r = cmds.Execute(command);
+    repeat = r.ok ? kz51::cli::Commands::Repetition(command) : std::string();
     if (r.quit) break;
   }
   return kAllSucceeded;
