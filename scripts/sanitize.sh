@@ -5,13 +5,16 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${KZ_JOBS:-2}
+# The two trees are also the Debug builds of the compiler check: GCC builds the
+# AddressSanitizer one and Clang the ThreadSanitizer one (scripts/compilers.sh
+# makes the Release builds).
 for kind in asan tsan; do
   case $kind in
-    asan) flags="address,undefined" ;;
-    tsan) flags="thread" ;;
+    asan) flags="address,undefined" cc=gcc cxx=g++ ;;
+    tsan) flags="thread" cc=clang cxx=clang++ ;;
   esac
   dir="$here/build/$kind"
-  cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKZ_SANITIZE="$flags" \
+  CC=$cc CXX=$cxx cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKZ_SANITIZE="$flags" \
     -DKZ_BENCH=OFF -DKZ_WERROR="${KZ_WERROR:-OFF}" >/dev/null
   # The USB provider's suite needs umockdev (its preload library stands in
   # for the USB device nodes).
