@@ -248,6 +248,11 @@ Outcome Runner::RunProgram(const std::string& program, CountSnapshot& counts, bo
   if (auto r = session_.Reset(); !r) return error(r.error());
   std::optional<CodeMap> map;
   if (!o_.coverage.empty() || !o_.profile.empty()) {
+    if (symbols.Cdb().lines.empty())
+      std::fprintf(stderr,
+                   "kz51 run: %s: no C line records were found beside it (build it with sdcc "
+                   "--debug); its coverage and profile name no C lines.\n",
+                   program.c_str());
     map.emplace(symbols);
     if (!counts_->Start(map->Regions())) return error("the emulator did not start counting");
   }
