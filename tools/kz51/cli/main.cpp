@@ -151,7 +151,9 @@ int main(int argc, char** argv) {
 
   std::printf("kz51: driver %s; type 'help' for the commands, 'quit' to leave\n",
               driverPath.c_str());
-  kz51::cli::LineReader reader;
+  kz51::cli::LineReader reader(
+      [&cmds](const std::string& text, std::size_t start) { return cmds.Complete(text, start); });
+  std::string repeat;  // what Enter runs: the last step, next, stepi, list
   for (;;) {
     auto line = reader.Read("(kz51) ");
     if (!line) {
@@ -163,9 +165,17 @@ int main(int argc, char** argv) {
       break;
     }
     interrupt.TakeInterrupted();
-    if (line->find_first_not_of(" \t\r") == std::string::npos) continue;
+    const std::string command = kz51::cli::WithoutComment(*line);
+    if (line->find_first_not_of(" \t\r") == std::string::npos) {
+      if (repeat.empty()) continue;
+      const CommandResult r = cmds.Execute(repeat);
+      if (!r.ok) repeat.clear();
+      continue;
+    }
     reader.Remember(*line);
-    const CommandResult r = cmds.Execute(*line);
+    if (command.find_first_not_of(" \t\r") == std::string::npos) continue;  // a comment
+    const CommandResult r = cmds.Execute(command);
+    repeat = r.ok ? kz51::cli::Commands::Repetition(command) : std::string();
     if (r.quit) break;
   }
   return kAllSucceeded;

@@ -106,9 +106,10 @@ struct Breakpoint {
   std::uint32_t address = 0;
   std::string location;  // as resolved: "done", "main.c:27", "0x0062"
   bool enabled = true;
-  int count = 1;        // acts on this hit (1: every hit)
-  int remaining = 1;    // hits still to pass, as the driver keeps it
-  std::string command;  // kz51 command text run when it acts, or empty
+  int count = 1;           // acts on this hit (1: every hit)
+  int remaining = 1;       // hits still to pass, as the driver keeps it
+  std::string command;     // kz51 command text run when it acts, or empty
+  bool temporary = false;  // deleted when the target stops at it
 };
 
 // The 8051 registers as the driver's register view shows them.
@@ -160,8 +161,9 @@ class Session {
   Symbols& symbols() { return symbols_; }
 
   // Breakpoints: the host's linked list of breakpoint records.
+  // A temporary breakpoint is deleted when a run stops at it.
   Result<Breakpoint> AddBreakpoint(std::uint32_t address, const std::string& location, int count,
-                                   const std::string& command);
+                                   const std::string& command, bool temporary = false);
   Result<Done> DeleteBreakpoint(int number);
   Result<int> DeleteAllBreakpoints();  // answers how many were deleted
   Result<Done> EnableBreakpoint(int number, bool enable);
@@ -179,9 +181,33 @@ class Session {
   Result<StopEvent> Next();
   // Run until the current function returns to its caller.
   Result<StopEvent> Finish();
+  // One instruction, over calls (a call runs to its return).
+  Result<StopEvent> NextInstruction();
+  // Run until `address` (reason Until) or until the current function returns
+  // to its caller (reason Step). `Until` stops at `address` only in the
+  // current function's frame or an outer one, `Advance` in any frame.
+  Result<StopEvent> Advance(std::uint32_t address);
+  Result<StopEvent> Until(std::uint32_t address);
+  // `next`, but a jump back (the end of a loop) goes on until a line after
+  // the current one, or the function's return.
+  Result<StopEvent> UntilNext();
+  // Stepping by lines (StepLine, Next, UntilNext) and NextInstruction never
+  // stop in an interrupt handler taken on the way: the handler runs to its
+  // RETI (unless a breakpoint in it acts).
 
   // Background run: Start() returns at once, Wait() collects the stop.
-  enum class RunKind { Go, GoUntil, Step, StepLine, Next, Finish };
+  enum class RunKind {
+    Go,
+    GoUntil,
+    Step,
+    StepLine,
+    Next,
+    Finish,
+    NextInstruction,
+    Advance,
+    Until,
+    UntilNext
+  };
   Result<Done> Start(RunKind kind, std::uint32_t argument = 0);
   Result<StopEvent> Wait();
   // Waits at most `milliseconds`; empty when the run is still going.
@@ -225,6 +251,17 @@ class Session {
  private:
   struct BreakpointSlot;
   Result<Done> RequireStopped() const;
+  // Stepping helpers (Stepping.cpp).
+  std::vector<std::uint32_t> NextPcs(std::uint32_t pc);
+  Result<StopEvent> StepOverInterrupts(bool* detoured);
+  Result<StopEvent> RunLines(RunKind kind);
+  Result<StopEvent> RunToReturnOr(RunKind kind, std::uint32_t address);
+  std::optional<std::uint32_t> ReturnAddress();
+  std::uint8_t ReadDirect(std::uint8_t address);
+  std::optional<std::uint32_t> ReadStackWord(std::uint8_t sp);
+  BreakpointSlot* ArmHidden(std::uint32_t address);
+  void Unlink(BreakpointSlot* slot);
+  void DropTemporary(const Result<StopEvent>& stop);
   Result<StopEvent> RunBlocking(RunKind kind, std::uint32_t argument);
   Result<StopEvent> RunGo(int code, std::uint32_t until);
   Result<StopEvent> StepOnce();
