@@ -26,7 +26,7 @@
 #include "run/JUnitReport.h"
 #include "run/Profile.h"
 #include "run/ProviderCounts.h"
-#include "run/SourceFiles.h"
+#include "run/SourcePaths.h"
 #include "session/HostProgram.h"
 #include "session/Session.h"
 #include "symbols/IntelHex.h"
@@ -270,7 +270,7 @@ Outcome Runner::RunProgram(const std::string& program, CountSnapshot& counts, bo
   if (map) {
     counted = counts_->Read(counts);
     if (counted) {
-      const SourceFiles sources(program, symbols);
+      const SourcePaths sources(program, symbols);
       for (const auto& name : sources.Missing())
         std::fprintf(stderr,
                      "kz51 run: %s: the source %s was not found; the reports name it beside "
