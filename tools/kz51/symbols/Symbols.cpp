@@ -132,7 +132,6 @@ std::vector<std::string> Symbols::LoadBeside(const std::string& programPath) {
     read.push_back(cdbPath.generic_string());
   }
   Set(std::move(cdb), std::move(mapSymbols));
-  directory_ = base.parent_path().string();
   // Listings: one per module, named after it, beside the program.
   std::vector<std::string> modules = cdb_.modules;
   const std::string own = base.filename().string();
