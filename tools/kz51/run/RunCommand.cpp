@@ -44,6 +44,7 @@ constexpr int kInterrupted = 130;
 
 struct Options {
   std::string driver;
+  kzhost::Provider provider = kzhost::Provider::Virtual;
   std::string until;
   std::string exitCode;
   double timeout = 10;
@@ -172,13 +173,17 @@ int Runner::Run() {
   // The virtual emulator writes the target's UART output to a file kz51
   // follows; it reads its settings when the driver first opens the link.
   const char* env = std::getenv("KZ51_EMU");
-  const kzhost::dap::SerialFile serialFile = kzhost::dap::ChooseSerialFile(env ? env : "");
-  kzhost::dap::SetEnvironment("KZ51_EMU", serialFile.emulator);
+  kzhost::dap::SerialFile serialFile;
+  if (o_.provider == kzhost::Provider::Virtual) {
+    serialFile = kzhost::dap::ChooseSerialFile(env ? env : "");
+    kzhost::dap::SetEnvironment("KZ51_EMU", serialFile.emulator);
+  }
   if (!serialFile.path.empty()) {
     serial_ = std::make_unique<kzhost::dap::SerialOutput>(
         serialFile.path, serialFile.owned, kzhost::dap::SerialOutput::SizeOf(serialFile.path),
         [this](const std::string& bytes) { uart_.Write(bytes); });
   }
+  session_.SetProvider(o_.provider);
   if (auto r = session_.Open(o_.driver); !r) return Fail(r.error());
   if (wantCounts || o_.maxCycles > 0) {
     std::string why;
@@ -367,6 +372,11 @@ int RunMain(int argc, char** argv) {
   Options o;
   o.driver = HostProgramDirectory() + kzhost::DefaultDriverLibrary();
   app.add_option("--driver", o.driver, "driver library")->default_str(o.driver);
+  std::string provider = "virtual";
+  app.add_option("--provider", provider,
+                 std::string("the emulator the driver reaches: ") + kzhost::ProviderChoices())
+      ->check(CLI::IsMember({"virtual", "usb"}))
+      ->default_str(provider);
   app.add_option("--until", o.until, "where each run ends: an address, a function or file.c:LINE")
       ->type_name("LOC");
   app.add_option("--exit-code", o.exitCode,
@@ -395,6 +405,7 @@ int RunMain(int argc, char** argv) {
     std::fprintf(stderr, "kz51 run: %s (kz51 run --help shows the options).\n", e.what());
     return kFailed;
   }
+  kzhost::ParseProvider(provider, o.provider);
   // A mistyped expression fails at once, not after every program has run.
   if (!o.exitCode.empty()) {
     const debug::ParseResult parsed = debug::ParseExpression(o.exitCode);

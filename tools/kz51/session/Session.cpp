@@ -145,6 +145,7 @@ Session::~Session() {
 Result<Done> Session::Open(const std::string& driverPath) {
   if (open_) return Result<Done>::Fail("the driver is already loaded");
   std::string error;
+  if (!kzhost::PrepareProvider(provider_, usb_, error)) return Result<Done>::Fail(error);
   if (!kzhost::LoadDriver(driverPath, drv_, error)) return Result<Done>::Fail(error);
   Session* expected = nullptr;
   if (!theSession.compare_exchange_strong(expected, this))
@@ -217,11 +218,30 @@ Result<Done> Session::CheckAccess(std::uint16_t answer, const char* what) const 
 
 // ---- connect, options, load ---------------------------------------------
 
+unsigned Session::ProviderFailures(std::string* sentence) const {
+  if (usb_.failure == nullptr) return 0;
+  char text[1024] = "";
+  const unsigned count = usb_.failure(text, sizeof text);
+  if (sentence != nullptr) *sentence = text;
+  return count;
+}
+
+template <class T>
+Result<T> Session::WithLinkFailure(Result<T> result, unsigned before, const char* during) const {
+  std::string why;
+  if (ProviderFailures(&why) == before) return result;
+  return Result<T>::Fail(std::string("the link to the emulator failed ") + during + ": " + why);
+}
+
 Result<ConnectInfo> Session::Connect() {
   if (auto r = RequireStopped(); !r) return Result<ConnectInfo>::Fail(r.error());
   Ran();
   ConnectInfo info;
+  const unsigned failures = ProviderFailures(nullptr);
   info.answer = drv_.EnumUv351(nullptr, 2);
+  std::string why;
+  if (info.answer != 8051 && ProviderFailures(&why) != failures)
+    return Result<ConnectInfo>::Fail("no emulator answered: " + why);
   if (info.answer != 8051)
     return Result<ConnectInfo>::Fail(
         "no emulator answered (check the USB cable, the emulator, the pod and the settings)");
@@ -583,7 +603,8 @@ Result<StopEvent> Session::GoUntilOr(RunKind kind, std::uint32_t argument) {
   stopRequested_ = false;
   Ran();
   running_ = true;
-  auto e = RunBlocking(kind, argument);
+  const unsigned failures = ProviderFailures(nullptr);
+  auto e = WithLinkFailure(RunBlocking(kind, argument), failures, "during the run");
   running_ = false;
   DropTemporary(e);
   return e;
@@ -599,8 +620,9 @@ Result<Done> Session::Start(RunKind kind, std::uint32_t argument) {
   stopRequested_ = false;
   Ran();
   running_ = true;
-  worker_ = std::thread([this, kind, argument] {
-    auto e = RunBlocking(kind, argument);
+  const unsigned failures = ProviderFailures(nullptr);
+  worker_ = std::thread([this, kind, argument, failures] {
+    auto e = WithLinkFailure(RunBlocking(kind, argument), failures, "during the run");
     std::lock_guard<std::mutex> lock(workerMutex_);
     workerResult_ = std::move(e);
     running_ = false;

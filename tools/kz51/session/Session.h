@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "session/DriverLibrary.h"
+#include "session/ProviderLibrary.h"
 #include "symbols/IntelHex.h"
 #include "symbols/Symbols.h"
 
@@ -145,8 +146,13 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Loads the driver library, resolves the exports, registers this session
-  // as the host and initialises the driver (AG_Init 0x100).
+  // The pipe provider the driver is to use (the virtual emulator unless
+  // chosen otherwise); takes effect at Open.
+  void SetProvider(kzhost::Provider provider) { provider_ = provider; }
+  kzhost::Provider provider() const { return provider_; }
+  // Loads the chosen provider where needed and the driver library, resolves
+  // the exports, registers this session as the host and initialises the
+  // driver (AG_Init 0x100).
   Result<Done> Open(const std::string& driverPath);
   bool IsOpen() const { return open_; }
   // Exit notification; done by the destructor too.
@@ -276,6 +282,16 @@ class Session {
   Result<Done> MemoryAccess(std::uint16_t code, MemorySpace space, std::uint32_t address,
                             std::uint8_t* buffer, std::uint32_t length);
 
+  // The USB provider's count of failures, and the sentence of the last one
+  // (0 and "" with the virtual emulator).
+  unsigned ProviderFailures(std::string* sentence) const;
+  // The result of an operation, with the provider's sentence when the link
+  // failed while it ran (its failure count has moved past `before`).
+  template <class T>
+  Result<T> WithLinkFailure(Result<T> result, unsigned before, const char* during) const;
+
+  kzhost::Provider provider_ = kzhost::Provider::Virtual;
+  kzhost::UsbProviderExports usb_;
   kzhost::DriverExports drv_;
   bool open_ = false;
   Symbols symbols_;
