@@ -112,7 +112,7 @@ test('breakpoints, stepping and values against ucsim', async () => {
     // The caller's register variable i is not shown with the callee's registers.
     await assert.rejects(evaluate(dc, 'i', frames[1].id), /registers, which the called code has reused/);
     const scopes = (await dc.scopesRequest({ frameId: frames[0].id })).body.scopes;
-    assert.deepStrictEqual(scopes.map((s) => s.name), ['Locals', 'Globals', 'Registers']);
+    assert.deepStrictEqual(scopes.map((s) => s.name), ['Locals', 'Globals', 'Registers', 'SFRs']);
     const locals = (await dc.variablesRequest({ variablesReference: scopes[0].variablesReference }))
       .body.variables;
     assert.ok(locals.some((x) => x.name === 'v' && x.value === v.result), JSON.stringify(locals));
