@@ -10,7 +10,6 @@ namespace kz51 {
 
 namespace {
 
-constexpr std::uint32_t kCodeBase = 0xFF000000u;
 // Limits of the stepping loops: beyond them the step ends where it is.
 constexpr int kMaxLineSteps = 20000;
 constexpr int kMaxRuns = 10000;
