@@ -1,8 +1,8 @@
 #pragma once
 // The handlers of the command table's rows, grouped by file: TargetCommands
 // (the emulator and the program), BreakpointCommands, RunCommands,
-// DataCommands (registers, memory, variables, symbols), and the table's own
-// (help, quit).
+// DataCommands (registers, memory, symbols), ValueCommands (C values),
+// FrameCommands (stack frames), and the table's own (help, quit).
 #include "cli/Call.h"
 
 namespace kz51::cli {
@@ -31,8 +31,17 @@ CommandResult RegsCommand(Call& call);
 CommandResult SetCommand(Call& call);
 CommandResult DumpCommand(Call& call);
 CommandResult WriteCommand(Call& call);
-CommandResult PrintCommand(Call& call);
 CommandResult SymbolsCommand(Call& call);
+
+CommandResult PrintCommand(Call& call);
+CommandResult SetVarCommand(Call& call);
+CommandResult LocalsCommand(Call& call);
+CommandResult ArgsCommand(Call& call);
+
+CommandResult BacktraceCommand(Call& call);
+CommandResult UpCommand(Call& call);
+CommandResult DownCommand(Call& call);
+CommandResult FrameCommand(Call& call);
 
 CommandResult HelpCommand(Call& call);
 CommandResult QuitCommand(Call& call);

@@ -32,6 +32,8 @@ CommandResult Report(Call& call, Result<StopEvent> e, std::vector<Json>& nested)
   call.r.json["reason"] = StopReasonName(e->reason);
   if (e->breakpoint != 0) call.r.json["breakpoint"] = e->breakpoint;
   if (!nested.empty()) call.r.json["commands"] = nested;
+  const std::string conditionError = call.commands.TakeConditionError();
+  if (!conditionError.empty()) call.r.json["conditionError"] = conditionError;
   std::string& text = call.r.text;
   switch (e->reason) {
     case StopReason::Breakpoint:
@@ -47,6 +49,7 @@ CommandResult Report(Call& call, Result<StopEvent> e, std::vector<Json>& nested)
       break;
   }
   text += LineText(symbols, e->pc);
+  if (!conditionError.empty()) text += "\n" + conditionError;
   return call.r;
 }
 
@@ -86,6 +89,9 @@ CommandResult Run(Call& call, Session::RunKind kind, std::uint32_t argument, boo
       case Session::RunKind::Finish:
         e = session.Finish();
         break;
+      case Session::RunKind::UntilFrame:
+        e = session.GoUntilFrame(argument & 0xFFFFu, static_cast<std::uint8_t>(argument >> 16));
+        break;
       default:
         break;
     }
@@ -122,8 +128,9 @@ CommandResult GoCommand(Call& call) {
   std::uint32_t until = 0;
   if (!rest.empty()) {
     if (rest[0] != "until" || rest.size() != 2) return call.Usage();
-    std::string error;
-    if (!call.symbols().ResolveCode(rest[1], until, error)) return call.Fail(error);
+    auto to = call.commands.model().ResolveLocation(rest[1], nullptr);
+    if (!to) return call.Fail(to.error());
+    until = *to;
     kind = Session::RunKind::GoUntil;
   }
   return Run(call, kind, until, background, false);
@@ -150,7 +157,16 @@ CommandResult NextCommand(Call& call) {
 }
 
 CommandResult FinishCommand(Call& call) {
-  return NoArgument(call, Session::RunKind::Finish);
+  std::vector<std::string> rest;
+  const bool background = TakeBackground(rest, call.args);
+  if (!rest.empty()) return call.Usage();
+  // Back into the caller of the selected frame: its return address with
+  // the caller's SP (a deeper call of a recursion returns there too).
+  debug::DebugModel& model = call.commands.model();
+  auto back = model.ReturnOf(model.Selected());
+  if (!back) return call.Fail(back.error());
+  return Run(call, Session::RunKind::UntilFrame, back->address | (std::uint32_t{back->sp} << 16),
+             background, false);
 }
 
 CommandResult StopCommand(Call& call) {

@@ -10,6 +10,8 @@
 #include "Disassembler.h"
 #include "dap/Base64.h"
 #include "dap/Platform.h"
+#include "debug/Evaluator.h"
+#include "debug/Format.h"
 #include "session/HostProgram.h"
 
 namespace kzhost::dap {
@@ -27,8 +29,6 @@ const char* StateName(int s) {
 }
 
 constexpr int kThreadId = 1;
-constexpr const char* kCallerRegisters = "kept in registers, which the called code has reused";
-constexpr int kMaxFrames = 32;
 
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
@@ -116,6 +116,7 @@ Server::Server(std::istream& in, std::ostream& out, Log& log, Options options)
   on("variables", State::Configured, false, &Server::Variables);
   on("evaluate", State::Launched, false, &Server::Evaluate);
   on("setVariable", State::Configured, false, &Server::SetVariable);
+  on("setExpression", State::Configured, false, &Server::SetExpression);
   on("readMemory", State::Launched, false, &Server::ReadMemory);
   on("writeMemory", State::Launched, false, &Server::WriteMemory);
   on("disassemble", State::Launched, false, &Server::Disassemble);
@@ -236,7 +237,7 @@ json Server::Initialize(const json&) {
               {"supportsInstructionBreakpoints", true},   {"supportsSetVariable", true},
               {"supportsReadMemoryRequest", true},        {"supportsWriteMemoryRequest", true},
               {"supportsDisassembleRequest", true},       {"supportsTerminateRequest", true},
-              {"supportsEvaluateForHovers", true}};
+              {"supportsEvaluateForHovers", true},        {"supportsSetExpression", true}};
 }
 
 json Server::Launch(const json& args) {
@@ -350,15 +351,14 @@ void Server::JoinWaiter() {
 
 void Server::ResetHandles() {
   handles_.clear();
-  frames_.clear();
 }
 
-void Server::StartRun(Session::RunKind kind, const char* stepReason) {
+void Server::StartRun(Session::RunKind kind, const char* stepReason, std::uint32_t argument) {
   JoinWaiter();
   ResetHandles();
   SyncBreakpoints();
   pauseRequested_ = false;
-  if (auto r = session_.Start(kind); !r) {
+  if (auto r = session_.Start(kind, argument); !r) {
     FlushSerial();
     SendEvent("output", {{"category", "stderr"}, {"output", r.error() + "\n"}});
     SendEvent("stopped", {{"reason", "pause"}, {"threadId", kThreadId}, {"text", r.error()}});
@@ -410,8 +410,13 @@ json Server::StepIn(const json&) {
   return nullptr;
 }
 
-json Server::StepOut(const json&) {
-  after_.push_back([this] { StartRun(Session::RunKind::Finish, "step"); });
+json Server::StepOut(const json& args) {
+  // Back into the caller of the frame (the innermost unless a frameId is
+  // given): its return address with the caller's SP.
+  const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
+  const auto back = Require(model_.ReturnOf(level));
+  const std::uint32_t argument = back.address | (std::uint32_t{back.sp} << 16);
+  after_.push_back([this, argument] { StartRun(Session::RunKind::UntilFrame, "step", argument); });
   return nullptr;
 }
 
@@ -475,7 +480,8 @@ json Server::SetBreakpoints(const json& args) {
       for (unsigned l = line; l <= lastLine && l >= 1; ++l) {
         const auto addresses = symbols.AddressesOfLine(file, l);
         if (addresses.empty()) continue;
-        const std::uint32_t a = *std::min_element(addresses.begin(), addresses.end());
+        const std::uint32_t a =
+            model_.LineBreakAddress(*std::min_element(addresses.begin(), addresses.end()));
         wanted.push_back({BpKind::Line, a, file + ":" + std::to_string(l)});
         r["verified"] = true;
         r["line"] = l;
@@ -510,11 +516,14 @@ json Server::SetFunctionBreakpoints(const json& args) {
     json r{{"verified", false}};
     std::uint32_t a = 0;
     std::string error;
-    const auto* f = session_.symbols().FindFunction(name);
-    if (f != nullptr && f->start) {
-      a = *f->start;
-    } else if (!session_.symbols().ResolveCode(name, a, error)) {
-      r["message"] = "no function " + name + " in the program";
+    // A function stops after its prologue, where its parameters hold.
+    auto resolved = model_.ResolveLocation(name, nullptr);
+    if (resolved) {
+      a = *resolved;
+    } else {
+      r["message"] = session_.symbols().FindFunction(name) != nullptr
+                         ? resolved.error()
+                         : "no function " + name + " in the program";
       out.push_back(r);
       continue;
     }
@@ -576,66 +585,35 @@ json Server::SourceOf(const std::string& file) const {
 // ---- stack, scopes, variables -------------------------------------------------------
 
 json Server::StackTrace(const json& args) {
-  const auto& symbols = session_.symbols();
-  const auto regs = Require(session_.ReadRegisters());
-  frames_.clear();
-  frames_.push_back({regs.pc});
-  // Callers: return addresses on the stack (low byte below high byte) that
-  // follow a call instruction inside a function of the program.
-  if (regs.sp >= 0x08) {
-    auto stack = session_.Read(MemorySpace::Idata, 0, regs.sp + 1u);
-    if (stack) {
-      int i = regs.sp;
-      while (i >= 1 && static_cast<int>(frames_.size()) < kMaxFrames) {
-        const std::uint32_t ret = static_cast<std::uint32_t>((*stack)[i] << 8 | (*stack)[i - 1]);
-        bool call = false;
-        if (ret >= 3 && symbols.FunctionAt(ret - 1) != nullptr) {
-          auto code = session_.Read(MemorySpace::Code, ret - 3, 3);
-          call = code && ((*code)[0] == 0x12 || ((*code)[1] & 0x1F) == 0x11);
-        }
-        if (call) {
-          const auto code = session_.Read(MemorySpace::Code, ret - 3, 3);
-          frames_.push_back({(*code)[0] == 0x12 ? ret - 3 : ret - 2});
-          i -= 2;
-        } else {
-          --i;
-        }
-        if (i < 0x08) break;
-      }
-    }
-  }
+  const auto frames = Require(model_.Backtrace());
   const int start = args.value("startFrame", 0);
   const int levels = args.value("levels", 0);
   json out = json::array();
-  for (int k = std::max(0, start); k < static_cast<int>(frames_.size()); ++k) {
+  for (int k = std::max(0, start); k < static_cast<int>(frames.size()); ++k) {
     if (levels > 0 && k - start >= levels) break;
-    const std::uint32_t pc = frames_[static_cast<std::size_t>(k)].pc;
-    const auto* f = symbols.FunctionAt(pc);
+    const kz51::debug::Frame& f = *frames[static_cast<std::size_t>(k)];
     json frame{{"id", k + 1},
-               {"name", f != nullptr                   ? f->name
-                        : symbols.Describe(pc).empty() ? HexAddress(pc)
-                                                       : symbols.Describe(pc)},
+               {"name", f.interrupted ? f.name + " [interrupted]" : f.name},
                {"line", 0},
                {"column", 0},
-               {"instructionPointerReference", MemoryReference(MemorySpace::Code, pc)}};
-    if (auto line = symbols.LineAt(pc)) {
-      frame["source"] = SourceOf(line->file);
-      frame["line"] = line->line;
+               {"instructionPointerReference", MemoryReference(MemorySpace::Code, f.pc)}};
+    if (f.line) {
+      frame["source"] = SourceOf(f.line->file);
+      frame["line"] = f.line->line;
       frame["column"] = 1;
+    } else {
+      frame["presentationHint"] = "subtle";
     }
     out.push_back(frame);
   }
-  return json{{"stackFrames", out}, {"totalFrames", frames_.size()}};
+  return json{{"stackFrames", out}, {"totalFrames", frames.size()}};
 }
 
-std::uint32_t Server::FramePc(int frameId) {
-  if (frames_.empty()) {
-    const auto regs = Require(session_.ReadRegisters());
-    frames_.push_back({regs.pc});
-  }
-  if (frameId < 1 || frameId > static_cast<int>(frames_.size()))
-    throw RequestError{"no stack frame " + std::to_string(frameId)};
-  return frames_[static_cast<std::size_t>(frameId - 1)].pc;
+int Server::FrameLevel(int frameId) {
+  if (frameId < 1) throw RequestError{"no stack frame " + std::to_string(frameId)};
+  auto f = model_.FrameAt(frameId - 1);
+  if (!f) throw RequestError{"no stack frame " + std::to_string(frameId) + ": " + f.error()};
+  return frameId - 1;
 }
 
 int Server::AddHandle(Handle h) {
@@ -644,53 +622,68 @@ int Server::AddHandle(Handle h) {
 }
 
 json Server::Scopes(const json& args) {
-  const std::uint32_t pc = FramePc(args.at("frameId").get<int>());
+  const int level = FrameLevel(args.at("frameId").get<int>());
   json scopes = json::array();
   scopes.push_back({{"name", "Locals"},
                     {"presentationHint", "locals"},
-                    {"variablesReference", AddHandle({Handle::Kind::Locals, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Locals, level, {}})},
                     {"expensive", false}});
   scopes.push_back({{"name", "Globals"},
-                    {"variablesReference", AddHandle({Handle::Kind::Globals, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Globals, level, {}})},
                     {"expensive", false}});
   scopes.push_back({{"name", "Registers"},
                     {"presentationHint", "registers"},
-                    {"variablesReference", AddHandle({Handle::Kind::Registers, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Registers, level, {}})},
                     {"expensive", false}});
   return json{{"scopes", scopes}};
 }
 
-json Server::VariableJson(const Value& v) {
-  const auto& symbols = session_.symbols();
-  json j{{"name", v.name},
-         {"value", Format(symbols, v)},
-         {"type", v.type.Describe()},
-         {"variablesReference", 0}};
-  if (HasChildren(v)) {
-    j["variablesReference"] = AddHandle({Handle::Kind::Children, 0, v});
-    const auto kids = Children(symbols, v);
-    (v.type.IsArray() ? j["indexedVariables"] : j["namedVariables"]) = kids.size();
+json Server::VariableJson(const std::string& name, const kz51::debug::Value& v) {
+  const std::string type = v.type ? v.type->Describe() : "";
+  json j{{"name", name}, {"type", type}, {"variablesReference", 0}};
+  if (!v.Available()) {
+    j["value"] = "<unavailable> (" + v.unavailable + ")";
+    j["presentationHint"] = {{"attributes", json::array({"readOnly"})}};
+    return j;
   }
-  if (!v.place.inRegisters) j["memoryReference"] = MemoryReference(v.place.space, v.place.address);
+  kz51::debug::FormatStyle compact;
+  compact.compact = true;
+  j["value"] = kz51::debug::FormatValue(model_, v, compact);
+  if (v.type && v.type->IsAggregate()) {
+    const auto kids = model_.Children(v);
+    j["variablesReference"] = AddHandle({Handle::Kind::Children, 0, v});
+    (v.type->kind == kz51::debug::CType::Kind::Array ? j["indexedVariables"]
+                                                     : j["namedVariables"]) = kids.size();
+  }
+  if (v.where.kind == kz51::debug::Location::Kind::Memory)
+    j["memoryReference"] = MemoryReference(v.where.space, v.where.address);
   return j;
 }
 
-json Server::RegistersJson() {
-  const auto regs = Require(session_.ReadRegisters());
-  json out = json::array();
-  auto add = [&](const std::string& name, unsigned value, int digits) {
-    char s[16];
-    std::snprintf(s, sizeof s, "0x%0*X", digits, value);
-    out.push_back({{"name", name}, {"value", s}, {"variablesReference", 0}});
-  };
-  for (int i = 0; i < 8; ++i) add("R" + std::to_string(i), regs.r[i], 2);
-  add("A", regs.a, 2);
-  add("B", regs.b, 2);
-  add("SP", regs.sp, 2);
-  add("PSW", regs.psw, 2);
-  add("DPTR", regs.dptr, 4);
-  add("PC", regs.pc, 4);
+std::vector<kz51::debug::NamedValue> Server::RegistersOf(int level) {
+  std::vector<kz51::debug::NamedValue> out;
+  for (const char* name : {"$r0", "$r1", "$r2", "$r3", "$r4", "$r5", "$r6", "$r7", "$a", "$b",
+                           "$sp", "$psw", "$dptr", "$pc"})
+    out.push_back({name, Require(model_.RegisterValue(name, level))});
   return out;
+}
+
+std::vector<kz51::debug::NamedValue> Server::Listed(const Handle& h) {
+  switch (h.kind) {
+    case Handle::Kind::Locals: {
+      auto list = Require(model_.Args(h.level));
+      const auto locals = Require(model_.Locals(h.level));
+      list.insert(list.end(), locals.begin(), locals.end());
+      return list;
+    }
+    case Handle::Kind::Globals:
+      return model_.Globals();
+    case Handle::Kind::Registers:
+      return RegistersOf(h.level);
+    case Handle::Kind::Children:
+      return model_.Children(h.value);
+  }
+  return {};
 }
 
 json Server::Variables(const json& args) {
@@ -698,96 +691,49 @@ json Server::Variables(const json& args) {
   if (ref < 1 || ref > static_cast<int>(handles_.size()))
     throw RequestError{"no variables reference " + std::to_string(ref)};
   const Handle h = handles_[static_cast<std::size_t>(ref - 1)];
-  const auto& symbols = session_.symbols();
   json out = json::array();
-  auto show = [&](const kz51::cdb::Variable& var) {
-    Value v;
-    std::string error = kCallerRegisters;
-    if (RegistersHold(var, h.pc) && ReadValue(session_, var, v, error)) {
-      out.push_back(VariableJson(v));
-    } else {
-      out.push_back({{"name", var.name},
-                     {"value", "<" + error + ">"},
-                     {"type", var.type.Describe()},
+  for (const auto& nv : Listed(h)) {
+    if (h.kind == Handle::Kind::Registers && nv.value.Available()) {
+      // Registers in hex, as the chip's manuals write them.
+      kz51::debug::Value v = nv.value;
+      Require(model_.Load(v));
+      char text[16];
+      std::snprintf(text, sizeof text, "0x%0*llX", static_cast<int>(2 * v.type->size),
+                    static_cast<unsigned long long>(kz51::debug::IntegerValue(v)));
+      out.push_back({{"name", nv.name},
+                     {"value", text},
+                     {"type", v.type->Describe()},
                      {"variablesReference", 0}});
+      continue;
     }
-  };
-  switch (h.kind) {
-    case Handle::Kind::Locals: {
-      const auto* f = symbols.FunctionAt(h.pc);
-      if (f == nullptr) break;
-      for (const auto& var : symbols.Cdb().variables)
-        if (var.scope.kind == kz51::cdb::ScopeKind::Local && var.scope.function == f->name)
-          show(var);
-      break;
-    }
-    case Handle::Kind::Globals:
-      for (const auto& var : symbols.Cdb().variables)
-        if (var.scope.kind != kz51::cdb::ScopeKind::Local && !var.fromLinkerOnly) show(var);
-      break;
-    case Handle::Kind::Registers:
-      out = RegistersJson();
-      break;
-    case Handle::Kind::Children:
-      for (const Value& c : Children(symbols, h.value)) out.push_back(VariableJson(c));
-      break;
+    out.push_back(VariableJson(nv.name, nv.value));
   }
   return json{{"variables", out}};
 }
 
-bool Server::LookupValue(const std::string& expression, std::uint32_t pc, Value& out,
-                         std::string& error) {
-  std::string base;
-  std::vector<PathStep> steps;
-  if (!ParsePath(expression, base, steps)) {
-    error = "cannot evaluate \"" + expression + "\": names, [index] and .member only";
-    return false;
-  }
-  const auto* var = session_.symbols().FindVariable(base, pc);
-  if (var == nullptr) {
-    error = "unknown variable '" + base + "'";
-    return false;
-  }
-  if (!RegistersHold(*var, pc)) {
-    error = kCallerRegisters;
-    return false;
-  }
-  Value v;
-  return ReadValue(session_, *var, v, error) && Follow(session_.symbols(), v, steps, out, error);
-}
-
-bool Server::RegistersHold(const kz51::cdb::Variable& var, std::uint32_t pc) const {
-  // The registers hold the innermost function's values only: a caller's
-  // register variables were overwritten by the code it called.
-  return var.space != kz51::cdb::Space::Register || frames_.empty() || frames_[0].pc == pc;
-}
-
 json Server::Evaluate(const json& args) {
   const std::string expression = args.at("expression").get<std::string>();
-  std::uint32_t pc = 0;
-  if (args.contains("frameId")) {
-    pc = FramePc(args["frameId"].get<int>());
-  } else {
-    pc = Require(session_.Pc());
-  }
-  Value v;
-  std::string error;
-  if (LookupValue(expression, pc, v, error)) {
-    json j = VariableJson(v);
-    j["result"] = j["value"];
-    j.erase("value");
-    j.erase("name");
-    return j;
-  }
-  // A register by name: R0..R7, A (ACC), B, SP, PSW, DPTR, PC.
-  std::string name = Lower(expression);
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  if (name == "acc") name = "a";
-  for (const json& r : RegistersJson())
-    if (Lower(r["name"].get<std::string>()) == name)
-      return json{{"result", r["value"]}, {"variablesReference", 0}};
-  throw RequestError{
-      error.rfind("unknown variable", 0) == 0 ? error + " and no register of that name" : error};
+  const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
+  const auto v = Require(model_.EvaluateAt(expression, level));
+  if (!v.Available()) throw RequestError{expression + " is unavailable here: " + v.unavailable};
+  json j = VariableJson(expression, v);
+  j["result"] = j["value"];
+  j.erase("value");
+  j.erase("name");
+  return j;
+}
+
+json Server::SetTo(const std::string& name, const kz51::debug::Value& object,
+                   const std::string& text, int level) {
+  if (!object.Available()) throw RequestError{"cannot set " + name + ": " + object.unavailable};
+  const auto source = Require(model_.EvaluateAt(text, level));
+  if (!source.Available()) throw RequestError{text + " is unavailable here: " + source.unavailable};
+  auto assigned = model_.AssignExactly(object, source);
+  if (!assigned) throw RequestError{"cannot set " + name + ": " + assigned.error()};
+  const auto written = *assigned;
+  json j = VariableJson("", written);
+  j.erase("name");
+  return j;
 }
 
 json Server::SetVariable(const json& args) {
@@ -797,39 +743,25 @@ json Server::SetVariable(const json& args) {
   if (ref < 1 || ref > static_cast<int>(handles_.size()))
     throw RequestError{"no variables reference " + std::to_string(ref)};
   const Handle h = handles_[static_cast<std::size_t>(ref - 1)];
-  const auto& symbols = session_.symbols();
-  if (h.kind == Handle::Kind::Registers) {
-    std::uint32_t value = 0;
-    if (!kz51::ParseNumber(text, value)) throw RequestError{"'" + text + "' is not a number"};
-    Require(session_.SetRegister(Lower(name), value));
-    for (const json& r : RegistersJson())
-      if (r["name"] == name) return json{{"value", r["value"]}, {"variablesReference", 0}};
-    return json{{"value", text}};
+  for (const auto& nv : Listed(h)) {
+    if (nv.name != name) continue;
+    json j = SetTo(name, nv.value, text, h.level);
+    if (h.kind == Handle::Kind::Registers) {
+      // Shown again as the Registers scope shows it.
+      for (const auto& again : Variables(json{{"variablesReference", ref}})["variables"])
+        if (again["name"] == name) j["value"] = again["value"];
+    }
+    return j;
   }
-  Value target;
-  bool found = false;
-  std::string error;
-  if (h.kind == Handle::Kind::Children) {
-    for (Value& c : Children(symbols, h.value))
-      if (c.name == name) {
-        target = std::move(c);
-        found = true;
-      }
-  } else {
-    const auto* var = symbols.FindVariable(
-        name, h.kind == Handle::Kind::Locals ? std::optional(h.pc) : std::nullopt);
-    found = var != nullptr && ReadValue(session_, *var, target, error);
-    if (var != nullptr && !found) throw RequestError{error};
-  }
-  if (!found) throw RequestError{"no variable '" + name + "' here"};
-  std::vector<std::uint8_t> bytes;
-  if (!Encode(target.type, text, bytes, error)) throw RequestError{error};
-  if (!WritePlace(session_, target.place, bytes, error)) throw RequestError{error};
-  if (!ReadPlace(session_, target.place, target.type.size, target.bytes, error))
-    throw RequestError{error};
-  return json{{"value", Format(symbols, target)},
-              {"type", target.type.Describe()},
-              {"variablesReference", 0}};
+  throw RequestError{"no variable '" + name + "' here"};
+}
+
+json Server::SetExpression(const json& args) {
+  const std::string expression = args.at("expression").get<std::string>();
+  const std::string text = args.at("value").get<std::string>();
+  const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
+  const auto object = Require(model_.EvaluateAt(expression, level));
+  return SetTo(expression, object, text, level);
 }
 
 // ---- memory and code -------------------------------------------------------------

@@ -18,7 +18,7 @@
 #include "dap/Framing.h"
 #include "dap/Log.h"
 #include "dap/SerialOutput.h"
-#include "dap/Values.h"
+#include "debug/DebugModel.h"
 #include "session/Session.h"
 
 namespace kzhost::dap {
@@ -68,13 +68,14 @@ class Server {
   json Variables(const json& args);
   json Evaluate(const json& args);
   json SetVariable(const json& args);
+  json SetExpression(const json& args);
   json ReadMemory(const json& args);
   json WriteMemory(const json& args);
   json Disassemble(const json& args);
 
   // Run control: the run goes on in the session's background run, and the
   // waiter thread reports the stop.
-  void StartRun(kz51::Session::RunKind kind, const char* stepReason);
+  void StartRun(kz51::Session::RunKind kind, const char* stepReason, std::uint32_t argument = 0);
   void JoinWaiter();
   void ReportStop(const kz51::Result<kz51::StopEvent>& stop, const std::string& reason);
   void ResetHandles();
@@ -99,23 +100,24 @@ class Server {
   // Hands the wanted list to the session when the target is stopped.
   void SyncBreakpoints();
 
-  // Frames found on the last stackTrace: the PC of each.
-  struct FrameInfo {
-    std::uint32_t pc;
-  };
   // A variables reference: a scope of a frame, or a value with children.
+  // Frame ids are the model's frame levels plus one.
   struct Handle {
     enum class Kind { Locals, Globals, Registers, Children } kind;
-    std::uint32_t pc = 0;
-    Value value;
+    int level = 0;
+    kz51::debug::Value value;
   };
   int AddHandle(Handle h);
-  json VariableJson(const Value& v);
-  json RegistersJson();
-  bool LookupValue(const std::string& expression, std::uint32_t pc, Value& out, std::string& error);
-  std::uint32_t FramePc(int frameId);
-  // False for a register variable of a caller's frame.
-  bool RegistersHold(const kz51::cdb::Variable& var, std::uint32_t pc) const;
+  json VariableJson(const std::string& name, const kz51::debug::Value& v);
+  std::vector<kz51::debug::NamedValue> RegistersOf(int level);
+  // The frame level of a frameId, checked.
+  int FrameLevel(int frameId);
+  // The variables a reference lists.
+  std::vector<kz51::debug::NamedValue> Listed(const Handle& h);
+  // Writes the value of the expression `text` into `object`; for a value
+  // typed into the editor it must fit the object's type.
+  json SetTo(const std::string& name, const kz51::debug::Value& object, const std::string& text,
+             int level);
 
   struct Route {
     State least;        // the earliest state in which the request is accepted
@@ -136,6 +138,9 @@ class Server {
   std::string programDir_;
   std::vector<std::string> sourceDirs_;
   kz51::Session session_;
+  // The C model; used on the reading thread only.
+  kz51::debug::SessionTarget target_{session_};
+  kz51::debug::DebugModel model_{target_, session_.symbols()};
   std::thread waiter_;
   // Created at launch, ended with the session; only the reading thread
   // creates and ends it, and it is never ended while the waiter runs.
@@ -144,8 +149,7 @@ class Server {
   bool breakpointsDirty_ = false;
   std::map<std::uint32_t, int> ids_;          // session breakpoint number by address
   std::vector<std::function<void()>> after_;  // run after the response is written
-  std::vector<FrameInfo> frames_;
-  std::vector<Handle> handles_;  // reference N is handles_[N - 1]
+  std::vector<Handle> handles_;               // reference N is handles_[N - 1]
 };
 
 // `kz51 dap [--log FILE] [--driver PATH]`: serves on standard input and output.
