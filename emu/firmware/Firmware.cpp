@@ -238,19 +238,22 @@ bool ParseFirmwareConfig(std::string_view text, FirmwareConfig& cfg, std::string
 
 // -------------------------------------------------------------- firmware --
 
+// The tables below are never destroyed: the provider's server thread may
+// serve a packet while the process exits and runs the static destructors.
+
 const std::vector<std::uint8_t>& Firmware::ShadowedAddresses(int pod) {
   // ACC comes before PSW so that restoring them leaves PSW as saved.
-  static const std::vector<std::uint8_t> kPod1 = {0x00,   sfr::DPL, sfr::DPH,
-                                                  kSfrA2, sfr::ACC, sfr::PSW};
-  static const std::vector<std::uint8_t> kPod3 = {0x00,    sfr::DPL, sfr::DPH, kTcon,    kSfrA2,
-                                                  sfr::IE, kT2con,   sfr::ACC, sfr::PSW, sfr::B};
-  static const std::vector<std::uint8_t> kGroup = {0x00,     sfr::DPL, sfr::DPH, sfr::IE,
-                                                   sfr::ACC, sfr::PSW, sfr::B};
-  static const std::vector<std::uint8_t> kPod8 = {0x00,     0x01,     0x02,     0x03,    sfr::SP,
-                                                  sfr::DPL, sfr::DPH, sfr::ACC, sfr::PSW};
-  static const std::vector<std::uint8_t> kPod9 = {
+  static const auto& kPod1 =
+      *new std::vector<std::uint8_t>{0x00, sfr::DPL, sfr::DPH, kSfrA2, sfr::ACC, sfr::PSW};
+  static const auto& kPod3 = *new std::vector<std::uint8_t>{
+      0x00, sfr::DPL, sfr::DPH, kTcon, kSfrA2, sfr::IE, kT2con, sfr::ACC, sfr::PSW, sfr::B};
+  static const auto& kGroup =
+      *new std::vector<std::uint8_t>{0x00, sfr::DPL, sfr::DPH, sfr::IE, sfr::ACC, sfr::PSW, sfr::B};
+  static const auto& kPod8 = *new std::vector<std::uint8_t>{
+      0x00, 0x01, 0x02, 0x03, sfr::SP, sfr::DPL, sfr::DPH, sfr::ACC, sfr::PSW};
+  static const auto& kPod9 = *new std::vector<std::uint8_t>{
       0x00, 0x01, 0x02, 0x03, 0x04, 0x05, sfr::SP, sfr::DPL, sfr::DPH, kTcon, sfr::ACC, sfr::PSW};
-  static const std::vector<std::uint8_t> kNone;
+  static const auto& kNone = *new std::vector<std::uint8_t>;
   switch (pod) {
     case 1:
       return kPod1;
@@ -602,23 +605,23 @@ const std::vector<Firmware::ScanOp>& Firmware::Script() const {
   };
   const ScanOp R{K::kReset, 0, 0, 0, nullptr}, P{K::kPieces, 0, 0, 0, nullptr},
       Idle{K::kIdle, 0, 0, 0, nullptr};
-  static const std::vector<ScanOp> kStandard = {
+  static const auto& kStandard = *new std::vector<ScanOp>{
       R,           I(5, 0xFF),    I(5, 9),    D(32, nullptr), I(5, 5),    D(224, kSeq1),
       I(5, 12),    D(13, kZeros), I(5, 5),    D(288, kSeq2),  I(5, 12),   D(13, kZeros),
       I(5, 5),     D(224, kSeq3), I(5, 12),   D(13, kZeros),  I(5, 5),    P,
       I(5, 12),    D(13, kZeros), I(5, 0xFF), I(5, 0xFF),     I(5, 0xFF), I(5, 0xFF),
       D(1, kZeros)};
-  static const std::vector<ScanOp> kAlternate = [&] {
-    std::vector<ScanOp> s = {R,          I(8, 0x16), D(32, nullptr), I(8, 0x1C), D(234, kOnes),
-                             I(8, 0x23), Idle,       I(8, 0x15)};
-    for (int i = 0; i < 20; ++i) s.push_back(Idle);
+  static const auto& kAlternate = *[&] {
+    auto* s = new std::vector<ScanOp>{
+        R, I(8, 0x16), D(32, nullptr), I(8, 0x1C), D(234, kOnes), I(8, 0x23), Idle, I(8, 0x15)};
+    for (int i = 0; i < 20; ++i) s->push_back(Idle);
     for (const ScanOp& op : {I(8, 0x03), Idle, I(8, 0x1A), D(32, kZeros), Idle, I(8, 0x21), Idle,
                              I(8, 0x02), P, Idle, I(8, 0x17), D(32, nullptr), I(8, 0x1E), Idle,
                              Idle, I(8, 0xFF), Idle, I(8, 0x1C), D(234, kOnes)})
-      s.push_back(op);
+      s->push_back(op);
     return s;
   }();
-  static const std::vector<ScanOp> kEmpty;
+  static const auto& kEmpty = *new std::vector<ScanOp>;
   if (cfg_.logic == LogicDevice::kNone) return kEmpty;
   return Alternate() ? kAlternate : kStandard;
 }
@@ -889,13 +892,37 @@ void Firmware::ResetChip() {
 }
 
 void Firmware::RunBudget() {
-  for (std::uint32_t i = 0; i < cfg_.budget; ++i) {
-    if ((bp_[cpu_.pc] & 0x04) != 0) {
-      EnterMonitor(StopReason::kBreakpoint);
-      return;
-    }
-    cpu_.Step();
+  cpu_.RunToMark(cfg_.budget, bp_.data(), 0x04, cycleLimit_);
+  const bool atBreakpoint = (bp_[cpu_.pc] & 0x04) != 0;
+  // A breakpoint reached with the limit used up exactly still counts as
+  // reached; one reached by an instruction that went past the limit not.
+  if (cpu_.cycles > cycleLimit_ || (cpu_.cycles == cycleLimit_ && !atBreakpoint)) {
+    cycleLimit_ = UINT64_MAX;
+    limitReached_ = true;
+    EnterMonitor(StopReason::kRequest);
+  } else if (atBreakpoint) {
+    EnterMonitor(StopReason::kBreakpoint);
   }
+}
+
+// ---------------------------------------------------------------- counts --
+
+void Firmware::StartCounts(const std::vector<std::uint32_t>& regions) {
+  cpu_.SetCounts(nullptr);
+  counts_ = std::make_unique<ExecutionCounts>(regions);
+  counts_->start = {cpu_.cycles, cpu_.instructions, cpu_.interrupts};
+  cpu_.SetCounts(counts_.get());
+}
+
+void Firmware::StopCounts() {
+  cpu_.SetCounts(nullptr);
+  counts_.reset();
+}
+
+void Firmware::SetCycleLimit(std::uint64_t cycles) {
+  limitReached_ = false;
+  cycleLimit_ =
+      cycles == 0 || cycles > UINT64_MAX - cpu_.cycles ? UINT64_MAX : cpu_.cycles + cycles;
 }
 
 }  // namespace kzemu

@@ -130,8 +130,8 @@ TEST(Evaluator, ValuesAndOperators) {
       // Errors name the offending token.
       {"1 +", "error: an operand is missing after '+' at column 3"},
       {"nosuch + 1",
-       "error: unknown variable 'nosuch' (column 1): no variable or function of that name is in "
-       "scope here"},
+       "error: unknown variable 'nosuch' (column 1): no variable or function 'nosuch' is in scope "
+       "here"},
       {"k.", "error: a member name must follow '.' at column 2"},
       {"p.x",
        "error: 'x' at column 3: the left side is a pointer (struct point *); write -> instead of "
@@ -180,8 +180,7 @@ TEST(Evaluator, NamesAndRegisters) {
   // In the caller's frame: its own parameter k, and its SP above the call.
   EXPECT_EQ(s.Text("k", 1), "3");
   EXPECT_EQ(s.Text("b", 1),
-            "error: unknown variable 'b' (column 1): no variable or function of that name is in "
-            "scope here");
+            "error: unknown variable 'b' (column 1): no variable or function 'b' is in scope here");
   EXPECT_EQ(s.Text("$pc", 1), std::to_string(s.run.shadow.back().pc));
   EXPECT_EQ(s.Text("$sp", 1), std::to_string(s.run.shadow.back().Sp()));
 }
@@ -197,8 +196,7 @@ TEST(Evaluator, AssignmentsWriteTheTarget) {
   } cases[] = {
       {"k = 7", "7", "k * 2", "14"},
       {"p->x = -5", "-5", "q.x",
-       "error: unknown variable 'q' (column 1): no variable or function of that name is in scope "
-       "here"},
+       "error: unknown variable 'q' (column 1): no variable or function 'q' is in scope here"},
       {"boxes[0].level = 6", "6", "boxes[0].wide", "1"},
       {"boxes[0].wide = 0", "0", "boxes[0].level", "6"},
       {"ready = 0", "0", "ready", "0"},

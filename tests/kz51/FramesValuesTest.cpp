@@ -195,7 +195,7 @@ std::vector<Row> Rows() {
        {{"go", "/reason", "breakpoint"},
         {"go", "/conditionError",
          "the condition of breakpoint 1 (nosuch > 1) cannot be evaluated here: unknown variable "
-         "'nosuch' (column 1): no variable or function of that name is in scope here"},
+         "'nosuch' (column 1): no variable or function 'nosuch' is in scope here"},
         {"print n", "/value", 4}}},
       // finish returns into the selected frame's caller (not into a deeper
       // call of the same function), and is refused in the outermost frame.

@@ -6,7 +6,9 @@
 
 namespace kz51::cli {
 
-CommandResult BreakCommand(Call& call) {
+namespace {
+
+CommandResult SetBreakpoint(Call& call, bool temporary) {
   if (call.argc() < 1) return call.Usage();
   Symbols& symbols = call.symbols();
   std::string error;
@@ -46,11 +48,14 @@ CommandResult BreakCommand(Call& call) {
       return call.Fail("unexpected '" + call.arg(i) + "' (usage: " + call.spec.usage + ")");
     }
   }
+  if (const CommandSpec* runs = RunsTarget(command);
+      runs != nullptr && !(std::string(runs->name) == "go" && SplitWords(command).size() == 1))
+    return call.Fail(RunRefusal(command));
   // A condition is tested at every hit: the driver stops at each, and the
   // count is of the hits at which it held.
   const bool conditional = !condition.empty();
   auto b = call.session.AddBreakpoint(address, where, conditional ? 1 : static_cast<int>(count),
-                                      conditional ? std::string() : command);
+                                      conditional ? std::string() : command, temporary);
   if (!b) return call.Fail(b.error());
   if (conditional)
     call.commands.SetCondition(b->number, {condition, static_cast<int>(count), 0, command});
@@ -61,15 +66,15 @@ CommandResult BreakCommand(Call& call) {
   j["count"] = static_cast<int>(count);
   if (conditional) j["condition"] = condition;
   if (!command.empty()) j["commandText"] = command;
+  if (temporary) j["temporary"] = true;
   std::string& text = call.r.text;
-  text = "breakpoint " + std::to_string(b->number) + " at " + LineText(symbols, b->address);
+  text = std::string(temporary ? "temporary " : "") + "breakpoint " + std::to_string(b->number) +
+         " at " + LineText(symbols, b->address);
   if (conditional) text += ", if " + condition;
   if (count > 1) text += ", acts on hit " + std::to_string(count);
   if (!command.empty()) text += ", runs \"" + command + "\"";
   return call.r;
 }
-
-namespace {
 
 // delete, disable and enable: one breakpoint by number.
 CommandResult OnBreakpoint(Call& call, const char* done,
@@ -88,6 +93,14 @@ CommandResult OnBreakpoint(Call& call, const char* done,
 }
 
 }  // namespace
+
+CommandResult BreakCommand(Call& call) {
+  return SetBreakpoint(call, false);
+}
+
+CommandResult TbreakCommand(Call& call) {
+  return SetBreakpoint(call, true);
+}
 
 CommandResult DeleteCommand(Call& call) {
   if (call.argc() == 1 && call.arg(0) == "all") {
@@ -128,6 +141,7 @@ CommandResult BreaksCommand(Call& call) {
     j["remaining"] = remaining;
     if (c) j["condition"] = c->expression;
     if (!command.empty()) j["commandText"] = command;
+    if (b.temporary) j["temporary"] = true;
     list.push_back(j);
     if (!text.empty()) text += "\n";
     text += std::to_string(b.number) + "  " + (b.enabled ? "on " : "off") + "  " +
@@ -135,6 +149,7 @@ CommandResult BreaksCommand(Call& call) {
     if (c) text += "  if " + c->expression;
     if (count > 1) text += "  hits left " + std::to_string(remaining);
     if (!command.empty()) text += "  runs \"" + command + "\"";
+    if (b.temporary) text += "  temporary";
   }
   call.r.json["breakpoints"] = list;
   call.r.text = text.empty() ? "no breakpoints" : text;

@@ -36,6 +36,22 @@ class Commands {
   // Text for `help` and `help COMMAND` (any spelling); "" for an unknown one.
   static std::string Help(const std::string& command);
 
+  // What Enter at the prompt runs after `line`: the same step, next, stepi
+  // ...; `list` goes on with the next lines. "" when Enter does nothing.
+  static std::string Repetition(const std::string& line);
+
+  // Completions at the prompt of the word that starts at `start` of `line`:
+  // command names, then locations, variables and register names.
+  std::vector<std::string> Complete(const std::string& line, std::size_t start) const;
+
+  // Where `list` goes on: the file and the next line to show.
+  struct ListPosition {
+    std::string file;
+    unsigned first = 0;  // first line shown last time
+    unsigned next = 0;   // the line after the last one shown
+  };
+  ListPosition& Listed() { return listed_; }
+
   // For the run handlers: where the results of breakpoint commands run
   // during a run are collected (null: nowhere).
   void CollectBreakpointCommands(std::vector<nlohmann::ordered_json>* into) { nested_ = into; }
@@ -59,16 +75,20 @@ class Commands {
 
  private:
   CommandResult Run(const std::string& line);
+  CommandResult RunBreakpointCommand(const std::string& text);
   bool EnsureDriver(std::string& error);
   // The session's breakpoint filter: evaluates conditions on the thread
   // that runs the target, with a model of its own.
   bool ConditionHolds(int breakpoint);
-  void RunBreakpointCommand(const std::string& text);
+  // Runs a breakpoint's command and hands its result on (the run's JSON,
+  // the text to `out`).
+  void ShowBreakpointCommand(const std::string& text);
 
   Session& session_;
   std::string driverPath_;
   std::function<void(const CommandResult&)> out_;
   std::vector<nlohmann::ordered_json>* nested_ = nullptr;  // breakpoint commands of a go
+  ListPosition listed_;
   std::unique_ptr<debug::SessionTarget> target_;
   std::unique_ptr<debug::DebugModel> model_;
   std::mutex conditionsMutex_;  // the filter runs on the run's thread

@@ -2,7 +2,8 @@
 // The handlers of the command table's rows, grouped by file: TargetCommands
 // (the emulator and the program), BreakpointCommands, RunCommands,
 // DataCommands (registers, memory, symbols), ValueCommands (C values),
-// FrameCommands (stack frames), and the table's own (help, quit).
+// FrameCommands (stack frames), SourceCommands (list, disassemble,
+// directory), and the table's own (info, help, quit).
 #include "cli/Call.h"
 
 namespace kz51::cli {
@@ -13,6 +14,7 @@ CommandResult LoadCommand(Call& call);
 CommandResult ResetCommand(Call& call);
 
 CommandResult BreakCommand(Call& call);
+CommandResult TbreakCommand(Call& call);
 CommandResult DeleteCommand(Call& call);
 CommandResult DisableCommand(Call& call);
 CommandResult EnableCommand(Call& call);
@@ -23,6 +25,9 @@ CommandResult WaitCommand(Call& call);
 CommandResult StepCommand(Call& call);
 CommandResult StepiCommand(Call& call);
 CommandResult NextCommand(Call& call);
+CommandResult NextiCommand(Call& call);
+CommandResult UntilCommand(Call& call);
+CommandResult AdvanceCommand(Call& call);
 CommandResult FinishCommand(Call& call);
 CommandResult StopCommand(Call& call);
 
@@ -43,6 +48,11 @@ CommandResult UpCommand(Call& call);
 CommandResult DownCommand(Call& call);
 CommandResult FrameCommand(Call& call);
 
+CommandResult ListCommand(Call& call);
+CommandResult DisassembleCommand(Call& call);
+CommandResult DirectoryCommand(Call& call);
+
+CommandResult InfoCommand(Call& call);
 CommandResult HelpCommand(Call& call);
 CommandResult QuitCommand(Call& call);
 

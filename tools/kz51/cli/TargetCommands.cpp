@@ -17,8 +17,28 @@ CommandResult ConnectCommand(Call& call) {
 CommandResult OptionsCommand(Call& call) {
   auto o = call.session.Options();
   if (!o) return call.Fail(o.error());
-  call.r.json["accepted"] = *o == 1;
-  call.r.text = *o == 1 ? "options saved" : "options cancelled";
+  call.r.json["accepted"] = o->accepted;
+  call.r.json["changed"] = o->changed;
+  // The driver keeps what was clicked before Cancel, and saves it: say so.
+  std::string chosen;
+  for (const auto& what : o->changed) {
+    chosen += chosen.empty() ? "" : ", ";
+    if (what == "emulator")
+      chosen += "emulator " + o->model;
+    else if (what == "pod")
+      chosen += "pod " + std::to_string(o->pod) + " (" + o->podName + ")";
+    else if (what == "crystal")
+      chosen += "crystal " + std::to_string(o->crystalHz) + " Hz";
+    else
+      chosen += what;
+  }
+  if (o->accepted)
+    call.r.text = "options saved" + (chosen.empty() ? std::string() : ": " + chosen);
+  else if (chosen.empty())
+    call.r.text = "options cancelled";
+  else
+    call.r.text =
+        "options cancelled, but the driver kept and saved what the dialog had chosen: " + chosen;
   return call.r;
 }
 
@@ -41,6 +61,11 @@ CommandResult LoadCommand(Call& call) {
       const auto slash = f.find_last_of("/\\");
       text += " " + (slash == std::string::npos ? f : f.substr(slash + 1));
     }
+  }
+  // Said now, not first at a print or a break on a line.
+  if (!call.symbols().HasDebugInfo()) {
+    j["warning"] = "no debug information: build with --debug";
+    text += "\n" + j["warning"].get<std::string>();
   }
   return call.r;
 }

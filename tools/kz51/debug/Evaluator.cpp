@@ -324,7 +324,7 @@ Value Evaluator::Name(const Expr& e) {
     return fn;
   }
   Throw("unknown variable '" + e.text + "' (column " + std::to_string(e.column) +
-        "): no variable or function of that name is in scope here");
+        "): no variable or function '" + e.text + "' is in scope here");
 }
 
 Value Evaluator::AddressOf(const Value& object, const Expr& at) {
