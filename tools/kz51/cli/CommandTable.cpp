@@ -1,5 +1,7 @@
 #include "cli/CommandTable.h"
 
+#include <algorithm>
+
 #include <sstream>
 
 #include "cli/Handlers.h"
@@ -147,7 +149,8 @@ std::string Commands::Help(const std::string& command) {
   out << "Commands (LOC is 0x1234, 1234h, a symbol such as main or _main, or file.c:LINE):";
   for (const auto& spec : CommandTable()) {
     std::string usage = spec.usage;
-    usage.resize(36, ' ');
+    // A long usage keeps all its words: the help text moves along.
+    usage.resize(std::max<std::size_t>(36, usage.size() + 2), ' ');
     out << "\n  " << usage << spec.help;
   }
   return out.str();
