@@ -117,7 +117,7 @@ test('breakpoints, stepping and values against ucsim', async () => {
     assert.strictEqual(Number((await evaluate(dc, '$sp', frames[1].id)).result),
       Number((await evaluate(dc, '$sp')).result) - 2);
     const scopes = (await dc.scopesRequest({ frameId: frames[0].id })).body.scopes;
-    assert.deepStrictEqual(scopes.map((s) => s.name), ['Locals', 'Globals', 'Registers']);
+    assert.deepStrictEqual(scopes.map((s) => s.name), ['Locals', 'Globals', 'Registers', 'SFRs']);
     const locals = (await dc.variablesRequest({ variablesReference: scopes[0].variablesReference }))
       .body.variables;
     assert.ok(locals.some((x) => x.name === 'v' && x.value === v.result), JSON.stringify(locals));

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "Sanitizers.h"
 #include "e2e/ChildProcess.h"
 #include "e2e/DebugScript.h"
 #include "e2e/HostChild.h"
@@ -53,14 +54,7 @@ constexpr const char* kUsbProvider = "libusbd12-usb.so";
 // A go on a lost link: the transport's wait for one reply (1100 ms), with
 // room for a loaded machine (and more under the sanitizers, where the relay's
 // 1 ms pace slows down).
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)  // GCC
-#define KZ_USB_SANITIZED 1
-#elif defined(__has_feature)  // Clang
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define KZ_USB_SANITIZED 1
-#endif
-#endif
-#if defined(KZ_USB_SANITIZED)
+#if KZ_UNDER_SANITIZER
 constexpr double kRunEndMs = 12000;
 constexpr double kSlowdown = 4;
 #else

@@ -128,11 +128,15 @@ CommandResult Commands::RunBreakpointCommand(const std::string& text) {
   return r;
 }
 
-const CommandSpec* RunsTarget(const std::string& text) {
+const CommandSpec* CommandOf(const std::string& line) {
   std::vector<std::string> words;
-  for (const auto& w : SplitWords(Trim(text))) words.push_back(w.text);
-  const CommandMatch m = FindCommand(words);
-  return m.spec != nullptr && (m.spec->flags & kRunsTarget) != 0 ? m.spec : nullptr;
+  for (const auto& w : SplitWords(Trim(line))) words.push_back(w.text);
+  return FindCommand(words).spec;
+}
+
+const CommandSpec* RunsTarget(const std::string& text) {
+  const CommandSpec* spec = CommandOf(text);
+  return spec != nullptr && (spec->flags & kRunsTarget) != 0 ? spec : nullptr;
 }
 
 std::string RunRefusal(const std::string& text) {

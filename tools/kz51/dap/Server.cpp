@@ -9,9 +9,11 @@
 
 #include "Disassembler.h"
 #include "dap/Base64.h"
+#include "dap/MemoryReference.h"
 #include "dap/Platform.h"
 #include "debug/Evaluator.h"
 #include "debug/Format.h"
+#include "firmware/FirmwareConfig.h"
 #include "session/HostProgram.h"
 
 namespace kzhost::dap {
@@ -45,50 +47,6 @@ bool FileExists(const std::string& path) {
   return f.good();
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string HexAddress(std::uint32_t a) {
-  char s[16];
-  std::snprintf(s, sizeof s, "0x%04X", a);
-  return s;
-}
-
-std::string MemoryReference(MemorySpace space, std::uint32_t address) {
-  return std::string(kz51::MemorySpaceName(space)) + ":" + HexAddress(address);
-}
-
-// "xdata:0x0010" (a bare number means code) plus an offset.
-void ParseMemoryReference(const json& args, const char* key, MemorySpace& space,
-                          std::uint32_t& address) {
-  const std::string ref = args.at(key).get<std::string>();
-  std::string number = ref;
-  space = MemorySpace::Code;
-  if (const std::size_t colon = ref.find(':'); colon != std::string::npos) {
-    if (!kz51::ParseMemorySpace(Lower(ref.substr(0, colon)), space))
-      throw RequestError{"unknown memory space in \"" + ref +
-                         "\" (code, data, idata, sfr, xdata, pdata)"};
-    number = ref.substr(colon + 1);
-  }
-  std::uint32_t base = 0;
-  if (!kz51::ParseNumber(number, base))
-    throw RequestError{"\"" + ref + "\" is not a memory reference such as xdata:0x0010"};
-  const long long at = static_cast<long long>(base) + args.value("offset", 0LL);
-  if (at < static_cast<long long>(kz51::MemorySpaceLow(space)) ||
-      at > static_cast<long long>(kz51::MemorySpaceHigh(space)))
-    throw RequestError{"address " + std::to_string(at) + " lies outside " +
-                       kz51::MemorySpaceName(space) + " space"};
-  address = static_cast<std::uint32_t>(at);
-}
-
-template <class T>
-const T& Require(const kz51::Result<T>& r) {
-  if (!r) throw RequestError{r.error()};
-  return *r;
-}
-
 }  // namespace
 
 Server::Server(std::istream& in, std::ostream& out, Log& log, Options options)
@@ -120,6 +78,8 @@ Server::Server(std::istream& in, std::ostream& out, Log& log, Options options)
   on("readMemory", State::Launched, false, &Server::ReadMemory);
   on("writeMemory", State::Launched, false, &Server::WriteMemory);
   on("disassemble", State::Launched, false, &Server::Disassemble);
+  on("restart", State::Configured, true, &Server::Restart);
+  on("completions", State::Launched, false, &Server::Completions);
 }
 
 Server::~Server() {
@@ -230,14 +190,27 @@ void Server::SendEvent(const std::string& event, const json& body) {
 
 // ---- life cycle -------------------------------------------------------------
 
-json Server::Initialize(const json&) {
+json Server::Initialize(const json& args) {
   if (state_ != State::Fresh) throw RequestError{"initialize was already done"};
+  columnsStartAt1_ = args.value("columnsStartAt1", true);
   state_ = State::Initialized;
-  return json{{"supportsConfigurationDoneRequest", true}, {"supportsFunctionBreakpoints", true},
-              {"supportsInstructionBreakpoints", true},   {"supportsSetVariable", true},
-              {"supportsReadMemoryRequest", true},        {"supportsWriteMemoryRequest", true},
-              {"supportsDisassembleRequest", true},       {"supportsTerminateRequest", true},
-              {"supportsEvaluateForHovers", true},        {"supportsSetExpression", true}};
+  return json{{"supportsConfigurationDoneRequest", true},
+              {"supportsFunctionBreakpoints", true},
+              {"supportsInstructionBreakpoints", true},
+              {"supportsConditionalBreakpoints", true},
+              {"supportsHitConditionalBreakpoints", true},
+              {"supportsLogPoints", true},
+              {"supportsSetVariable", true},
+              {"supportsReadMemoryRequest", true},
+              {"supportsWriteMemoryRequest", true},
+              {"supportsDisassembleRequest", true},
+              {"supportsTerminateRequest", true},
+              {"supportsEvaluateForHovers", true},
+              {"supportsSetExpression", true},
+              {"supportsSteppingGranularity", true},
+              {"supportsRestartRequest", true},
+              {"supportsCompletionsRequest", true},
+              {"completionTriggerCharacters", json::array({".", "`"})}};
 }
 
 json Server::Launch(const json& args) {
@@ -253,11 +226,23 @@ json Server::Launch(const json& args) {
     throw RequestError{"no debug information: " + base +
                        ".cdb is missing; compile the program with sdcc --debug"};
   stopOnEntry_ = args.value("stopOnEntry", false);
-  programDir_ = DirName(program);
-  sourceDirs_.clear();
+  program_ = program;
+  kz51::SourceFiles& sources = session_.symbols().Sources();
+  sources.ClearDirectories();
   if (auto d = args.find("sourceDirectories"); d != args.end() && d->is_array())
     for (const auto& s : *d)
-      if (s.is_string()) sourceDirs_.push_back(s.get<std::string>());
+      if (s.is_string()) sources.AddDirectory(s.get<std::string>());
+  // The emulator's settings, checked by the provider's own parser before
+  // anything starts: a bad key or value is the launch's error.
+  if (auto e = args.find("emulator"); e != args.end()) {
+    if (!e->is_string())
+      throw RequestError{"\"emulator\" is a string of the virtual emulator's settings (KZ51_EMU)"};
+    kzemu::FirmwareConfig settings;
+    std::string error;
+    if (!kzemu::ParseFirmwareConfig(e->get<std::string>(), settings, &error))
+      throw RequestError{"the emulator setting \"" + e->get<std::string>() + "\" is not valid: " +
+                         error + " (docs/KZ51_EMU.md lists the keys and values)"};
+  }
   // The emulator the driver reaches: the virtual one unless "provider" says
   // "usb", which takes the device from "usb" (KZ51_USB's settings).
   kzhost::Provider provider = kzhost::Provider::Virtual;
@@ -354,243 +339,13 @@ json Server::Terminate(const json&) {
   return nullptr;
 }
 
-// ---- run control ----------------------------------------------------------------
-
-void Server::JoinWaiter() {
-  if (waiter_.joinable()) waiter_.join();
-}
-
-void Server::ResetHandles() {
-  handles_.clear();
-}
-
-void Server::StartRun(Session::RunKind kind, const char* stepReason, std::uint32_t argument) {
-  JoinWaiter();
-  ResetHandles();
-  SyncBreakpoints();
-  pauseRequested_ = false;
-  if (auto r = session_.Start(kind, argument); !r) {
-    FlushSerial();
-    SendEvent("output", {{"category", "stderr"}, {"output", r.error() + "\n"}});
-    SendEvent("stopped", {{"reason", "pause"}, {"threadId", kThreadId}, {"text", r.error()}});
-    return;
-  }
-  running_ = true;
-  log_.Line("run started");
-  const std::string reason = stepReason;
-  waiter_ = std::thread([this, reason] {
-    auto stop = session_.Wait();
-    ReportStop(stop, reason);
-  });
-}
-
-void Server::ReportStop(const kz51::Result<kz51::StopEvent>& stop, const std::string& stepReason) {
-  json body{{"threadId", kThreadId}, {"allThreadsStopped", true}};
-  if (!stop) {
-    body["reason"] = "pause";
-    body["text"] = stop.error();
-    SendEvent("output", {{"category", "stderr"}, {"output", stop.error() + "\n"}});
-  } else if (pauseRequested_) {
-    body["reason"] = "pause";
-  } else if (stop->reason == kz51::StopReason::Breakpoint) {
-    body["reason"] = "breakpoint";
-    if (stop->breakpoint != 0) body["hitBreakpointIds"] = json::array({stop->breakpoint});
-  } else if (stop->reason == kz51::StopReason::Stopped) {
-    body["reason"] = "pause";
-  } else {
-    body["reason"] = stepReason;
-  }
-  running_ = false;
-  log_.Line("stopped: " + body["reason"].get<std::string>());
-  FlushSerial();
-  SendEvent("stopped", body);
-}
-
-json Server::Continue(const json&) {
-  after_.push_back([this] { StartRun(Session::RunKind::Go, "step"); });
-  return json{{"allThreadsContinued", true}};
-}
-
-json Server::Next(const json&) {
-  after_.push_back([this] { StartRun(Session::RunKind::Next, "step"); });
-  return nullptr;
-}
-
-json Server::StepIn(const json&) {
-  after_.push_back([this] { StartRun(Session::RunKind::StepLine, "step"); });
-  return nullptr;
-}
-
-json Server::StepOut(const json& args) {
-  // Back into the caller of the frame (the innermost unless a frameId is
-  // given): its return address with the caller's SP.
-  const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
-  const auto back = Require(model_.ReturnOf(level));
-  const std::uint32_t argument = back.address | (std::uint32_t{back.sp} << 16);
-  after_.push_back([this, argument] { StartRun(Session::RunKind::UntilFrame, "step", argument); });
-  return nullptr;
-}
-
-json Server::Pause(const json&) {
-  if (!running_) throw RequestError{"the target is not running"};
-  pauseRequested_ = true;
-  Require(session_.Stop());
-  return nullptr;
-}
-
-// ---- breakpoints ----------------------------------------------------------------
-
-void Server::SyncBreakpoints() {
-  if (!breakpointsDirty_ || session_.Running()) return;
-  breakpointsDirty_ = false;
-  session_.DeleteAllBreakpoints();
-  ids_.clear();
-  for (const Wanted& w : breakpoints_) {
-    if (ids_.count(w.address) != 0) continue;
-    auto b = session_.AddBreakpoint(w.address, w.location, 1, "");
-    if (b)
-      ids_[w.address] = b->number;
-    else
-      log_.Line("breakpoint at " + HexAddress(w.address) + ": " + b.error());
-  }
-}
-
-void Server::ApplyBreakpoints(BpKind kind, std::vector<Wanted> wanted) {
-  breakpoints_.erase(std::remove_if(breakpoints_.begin(), breakpoints_.end(),
-                                    [kind](const Wanted& w) { return w.kind == kind; }),
-                     breakpoints_.end());
-  breakpoints_.insert(breakpoints_.end(), wanted.begin(), wanted.end());
-  breakpointsDirty_ = true;
-  // While the target runs, the list is handed to the session before the next run.
-  SyncBreakpoints();
-}
-
-json Server::SetBreakpoints(const json& args) {
-  const json& source = args.at("source");
-  std::string path = source.value("path", source.value("name", std::string()));
-  if (path.empty()) throw RequestError{"setBreakpoints needs a source path"};
-  const std::string file = BaseName(path);
-  const auto& symbols = session_.symbols();
-  unsigned lastLine = 0;
-  for (const auto& l : symbols.Cdb().lines)
-    if (BaseName(l.file) == file) lastLine = std::max(lastLine, l.line);
-  std::vector<Wanted> wanted;
-  json out = json::array();
-  std::vector<unsigned> lines;
-  if (auto b = args.find("breakpoints"); b != args.end() && b->is_array()) {
-    for (const auto& bp : *b) lines.push_back(bp.at("line").get<unsigned>());
-  } else if (auto l = args.find("lines"); l != args.end() && l->is_array()) {
-    for (const auto& n : *l) lines.push_back(n.get<unsigned>());
-  }
-  for (unsigned line : lines) {
-    json r{{"verified", false}, {"line", line}, {"source", SourceOf(file)}};
-    if (lastLine == 0) {
-      r["message"] = "no code of " + file + " in the program's debug information";
-    } else {
-      // The first line at or after the requested one that has code.
-      for (unsigned l = line; l <= lastLine && l >= 1; ++l) {
-        const auto addresses = symbols.AddressesOfLine(file, l);
-        if (addresses.empty()) continue;
-        const std::uint32_t a =
-            model_.LineBreakAddress(*std::min_element(addresses.begin(), addresses.end()));
-        wanted.push_back({BpKind::Line, a, file + ":" + std::to_string(l)});
-        r["verified"] = true;
-        r["line"] = l;
-        r["instructionReference"] = MemoryReference(MemorySpace::Code, a);
-        break;
-      }
-      if (!r["verified"].get<bool>())
-        r["message"] = "no code at or after line " + std::to_string(line) + " of " + file;
-    }
-    out.push_back(r);
-  }
-  // Only this file's line breakpoints are replaced.
-  std::vector<Wanted> keep;
-  for (const Wanted& w : breakpoints_)
-    if (w.kind == BpKind::Line && w.location.rfind(file + ":", 0) != 0) keep.push_back(w);
-  keep.insert(keep.end(), wanted.begin(), wanted.end());
-  ApplyBreakpoints(BpKind::Line, keep);
-  for (auto& r : out)
-    if (r["verified"].get<bool>()) {
-      std::uint32_t a = 0;
-      kz51::ParseNumber(r["instructionReference"].get<std::string>().substr(5), a);
-      if (ids_.count(a) != 0) r["id"] = ids_[a];
-    }
-  return json{{"breakpoints", out}};
-}
-
-json Server::SetFunctionBreakpoints(const json& args) {
-  std::vector<Wanted> wanted;
-  json out = json::array();
-  for (const auto& bp : args.at("breakpoints")) {
-    const std::string name = bp.at("name").get<std::string>();
-    json r{{"verified", false}};
-    std::uint32_t a = 0;
-    std::string error;
-    // A function stops after its prologue, where its parameters hold.
-    auto resolved = model_.ResolveLocation(name, nullptr);
-    if (resolved) {
-      a = *resolved;
-    } else {
-      r["message"] = session_.symbols().FindFunction(name) != nullptr
-                         ? resolved.error()
-                         : "no function " + name + " in the program";
-      out.push_back(r);
-      continue;
-    }
-    wanted.push_back({BpKind::Function, a, name});
-    r["verified"] = true;
-    r["instructionReference"] = MemoryReference(MemorySpace::Code, a);
-    if (auto line = session_.symbols().LineAt(a)) {
-      r["line"] = line->line;
-      r["source"] = SourceOf(line->file);
-    }
-    out.push_back(r);
-  }
-  ApplyBreakpoints(BpKind::Function, wanted);
-  return json{{"breakpoints", out}};
-}
-
-json Server::SetInstructionBreakpoints(const json& args) {
-  std::vector<Wanted> wanted;
-  json out = json::array();
-  for (const auto& bp : args.at("breakpoints")) {
-    json r{{"verified", false}};
-    MemorySpace space = MemorySpace::Code;
-    std::uint32_t a = 0;
-    try {
-      json ref{{"ref", bp.at("instructionReference")}, {"offset", bp.value("offset", 0)}};
-      ParseMemoryReference(ref, "ref", space, a);
-      if (space != MemorySpace::Code) throw RequestError{"instruction breakpoints lie in code"};
-    } catch (const RequestError& e) {
-      r["message"] = e.message;
-      out.push_back(r);
-      continue;
-    }
-    wanted.push_back({BpKind::Instruction, a, HexAddress(a)});
-    r["verified"] = true;
-    r["instructionReference"] = MemoryReference(MemorySpace::Code, a);
-    out.push_back(r);
-  }
-  ApplyBreakpoints(BpKind::Instruction, wanted);
-  return json{{"breakpoints", out}};
-}
-
 // ---- sources ----------------------------------------------------------------------
 
-std::string Server::SourcePath(const std::string& file) const {
-  if (FileExists(file)) return file;
-  if (FileExists(programDir_ + file)) return programDir_ + file;
-  for (const auto& d : sourceDirs_) {
-    std::string p = d;
-    if (!p.empty() && p.back() != '/' && p.back() != '\\') p += '/';
-    if (FileExists(p + file)) return p + file;
-  }
-  return programDir_ + file;
-}
-
 json Server::SourceOf(const std::string& file) const {
-  return json{{"name", BaseName(file)}, {"path", SourcePath(file)}};
+  const std::string path = session_.symbols().Sources().Find(file);
+  if (path.empty())
+    return json{{"name", kz51::FileNameOf(file)}, {"presentationHint", "deemphasize"}};
+  return json{{"name", kz51::FileNameOf(path)}, {"path", path}};
 }
 
 // ---- stack, scopes, variables -------------------------------------------------------
@@ -646,6 +401,10 @@ json Server::Scopes(const json& args) {
                     {"presentationHint", "registers"},
                     {"variablesReference", AddHandle({Handle::Kind::Registers, level, {}})},
                     {"expensive", false}});
+  scopes.push_back({{"name", "SFRs"},
+                    {"presentationHint", "registers"},
+                    {"variablesReference", AddHandle({Handle::Kind::Sfrs, level, {}})},
+                    {"expensive", false}});
   return json{{"scopes", scopes}};
 }
 
@@ -671,6 +430,52 @@ json Server::VariableJson(const std::string& name, const kz51::debug::Value& v) 
   return j;
 }
 
+// The part of `all` a variables request asks for with start and count.
+json Server::Page(const json& all, const json& args) {
+  const long long start = args.value("start", 0LL), count = args.value("count", 0LL);
+  if (start < 0 || count < 0) throw RequestError{"start and count must not be negative"};
+  if (start == 0 && count == 0) return all;
+  json out = json::array();
+  const long long size = static_cast<long long>(all.size());
+  for (long long i = start; i < size && (count == 0 || i < start + count); ++i)
+    out.push_back(all[static_cast<std::size_t>(i)]);
+  return out;
+}
+
+// The SFRs and sbits the program declares, as the registers: in hex.
+json Server::SfrsJson() {
+  json out = json::array();
+  std::map<std::uint32_t, std::uint8_t> bytes;  // read once per address
+  auto byteAt = [&](std::uint32_t address) -> std::optional<std::uint8_t> {
+    if (auto it = bytes.find(address); it != bytes.end()) return it->second;
+    auto b = session_.Read(MemorySpace::Sfr, address, 1);
+    if (!b) return std::nullopt;
+    return bytes[address] = (*b)[0];
+  };
+  for (const auto* v : session_.symbols().SpecialFunctionRegisters()) {
+    const std::uint32_t a = *v->address;
+    const bool bit = v->space == kz51::cdb::Space::Sbit;
+    std::string value = "<cannot be read>";
+    if (bit && a < 0x80) {
+      value = "<not an SFR bit>";
+    } else if (const auto b = byteAt(bit ? (a & 0xF8u) : a)) {
+      char text[8];
+      if (bit)
+        std::snprintf(text, sizeof text, "%u", (*b >> (a & 7u)) & 1u);
+      else
+        std::snprintf(text, sizeof text, "0x%02X", *b);
+      value = text;
+    }
+    json j{{"name", v->name},
+           {"value", value},
+           {"type", bit ? "sbit" : "sfr"},
+           {"variablesReference", 0}};
+    if (!bit) j["memoryReference"] = MemoryReference(MemorySpace::Sfr, a);
+    out.push_back(j);
+  }
+  return out;
+}
+
 std::vector<kz51::debug::NamedValue> Server::RegistersOf(int level) {
   std::vector<kz51::debug::NamedValue> out;
   for (const char* name : {"$r0", "$r1", "$r2", "$r3", "$r4", "$r5", "$r6", "$r7", "$a", "$b",
@@ -687,10 +492,17 @@ std::vector<kz51::debug::NamedValue> Server::Listed(const Handle& h) {
       list.insert(list.end(), locals.begin(), locals.end());
       return list;
     }
-    case Handle::Kind::Globals:
-      return model_.Globals();
+    case Handle::Kind::Globals: {
+      // The program's own globals: not sdcc's helpers, not the SFRs.
+      std::vector<kz51::debug::NamedValue> out;
+      for (const auto* var : session_.symbols().Globals())
+        out.push_back({var->name, Require(model_.Variable(*var, h.level))});
+      return out;
+    }
     case Handle::Kind::Registers:
       return RegistersOf(h.level);
+    case Handle::Kind::Sfrs:
+      return {};
     case Handle::Kind::Children:
       return model_.Children(h.value);
   }
@@ -702,6 +514,7 @@ json Server::Variables(const json& args) {
   if (ref < 1 || ref > static_cast<int>(handles_.size()))
     throw RequestError{"no variables reference " + std::to_string(ref)};
   const Handle h = handles_[static_cast<std::size_t>(ref - 1)];
+  if (h.kind == Handle::Kind::Sfrs) return json{{"variables", Page(SfrsJson(), args)}};
   json out = json::array();
   for (const auto& nv : Listed(h)) {
     if (h.kind == Handle::Kind::Registers && nv.value.Available()) {
@@ -719,11 +532,14 @@ json Server::Variables(const json& args) {
     }
     out.push_back(VariableJson(nv.name, nv.value));
   }
-  return json{{"variables", out}};
+  return json{{"variables", Page(out, args)}};
 }
 
 json Server::Evaluate(const json& args) {
   const std::string expression = args.at("expression").get<std::string>();
+  // The debug console runs kz51 commands written after a backtick.
+  if (args.value("context", std::string()) == "repl" && !expression.empty() && expression[0] == '`')
+    return ConsoleCommand(expression.substr(1));
   const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
   const auto v = Require(model_.EvaluateAt(expression, level));
   if (!v.Available()) throw RequestError{expression + " is unavailable here: " + v.unavailable};
@@ -741,8 +557,7 @@ json Server::SetTo(const std::string& name, const kz51::debug::Value& object,
   if (!source.Available()) throw RequestError{text + " is unavailable here: " + source.unavailable};
   auto assigned = model_.AssignExactly(object, source);
   if (!assigned) throw RequestError{"cannot set " + name + ": " + assigned.error()};
-  const auto written = *assigned;
-  json j = VariableJson("", written);
+  json j = VariableJson("", *assigned);
   j.erase("name");
   return j;
 }
@@ -754,6 +569,10 @@ json Server::SetVariable(const json& args) {
   if (ref < 1 || ref > static_cast<int>(handles_.size()))
     throw RequestError{"no variables reference " + std::to_string(ref)};
   const Handle h = handles_[static_cast<std::size_t>(ref - 1)];
+  if (h.kind == Handle::Kind::Sfrs) {
+    // An SFR by its C name: the model knows it as a global.
+    return SetTo(name, Require(model_.EvaluateAt(name, 0)), text, 0);
+  }
   for (const auto& nv : Listed(h)) {
     if (nv.name != name) continue;
     json j = SetTo(name, nv.value, text, h.level);
@@ -825,33 +644,39 @@ json Server::Disassemble(const json& args) {
   if (count < 0 || count > 4096) throw RequestError{"instructionCount must be 0..4096"};
   if (before > 4096 || skip > 65536) throw RequestError{"instructionOffset is out of range"};
   const auto& symbols = session_.symbols();
-  // Code before the address: decode forward from far enough back, from the
-  // start of the function when there is one, and keep the last instructions.
-  std::uint32_t from = address;
-  if (before > 0) {
-    from = address >= static_cast<std::uint32_t>(3 * before) ? address - 3 * before : 0;
-    if (const auto* f = symbols.FunctionAt(address); f != nullptr && f->start && *f->start >= from)
-      from = *f->start;
-  }
-  // Only the code the listing covers is read: at most 3 bytes an instruction.
+  // Code before the address: decode forward from far enough back, from an
+  // instruction known to start there (a function's entry or a C line's first
+  // instruction), going further back until enough instructions come before.
   const std::uint32_t last = std::min<std::uint32_t>(0xFFFF, address + 3u * (skip + count) + 2u);
-  const auto window = Require(session_.Read(MemorySpace::Code, from, last - from + 1));
+  std::uint32_t from = address;
+  std::vector<std::uint8_t> window;
+  std::vector<Instruction> list;
   auto code = [&](std::uint32_t a) -> std::uint8_t {
     return a >= from && a <= last ? window[a - from] : 0;
   };
-  std::vector<Instruction> list;
-  std::uint32_t at = from;
-  while (at < address) {
-    std::uint8_t b[3] = {code(at), code(at + 1), code(at + 2)};
-    list.push_back(kzhost::Disassemble(static_cast<std::uint16_t>(at), b));
-    at += list.back().length;
+  for (std::uint32_t back = 3u * static_cast<std::uint32_t>(before);; back *= 2) {
+    from = address > back ? address - back : 0;
+    std::uint32_t aligned = address;
+    for (const auto& f : symbols.Cdb().functions)
+      if (f.start && *f.start >= from && *f.start < aligned) aligned = *f.start;
+    for (const auto& l : symbols.Cdb().lines)
+      if (l.address >= from && l.address < aligned && symbols.FunctionAt(l.address) != nullptr)
+        aligned = l.address;
+    if (aligned < address) from = aligned;
+    window = Require(session_.Read(MemorySpace::Code, from, last - from + 1));
+    list.clear();
+    for (std::uint32_t at = from; at < address;) {
+      std::uint8_t b[3] = {code(at), code(at + 1), code(at + 2)};
+      list.push_back(kzhost::Disassemble(static_cast<std::uint16_t>(at), b));
+      at += list.back().length;
+    }
+    if (static_cast<int>(list.size()) >= before || from == 0 || back >= 0x10000) break;
   }
   if (static_cast<int>(list.size()) > before) list.erase(list.begin(), list.end() - before);
   json out = json::array();
-  // Rows for what lies before address 0 are placeholders, as the protocol asks.
-  for (int k = static_cast<int>(list.size()); k < before && static_cast<int>(out.size()) < count;
-       ++k)
-    out.push_back({{"address", "0x0000"}, {"instruction", "??"}, {"presentationHint", "invalid"}});
+  // Nothing lies before address 0: the answer starts there, shorter by the
+  // instructions asked for before it (no rows that claim an address).
+  const int missing = before - static_cast<int>(list.size());
   std::optional<kz51::SourceLine> lastLine;
   auto emit = [&](const Instruction& ins) {
     json j{{"address", HexAddress(ins.address)}, {"instruction", ins.text}};
@@ -875,8 +700,8 @@ json Server::Disassemble(const json& args) {
   };
   for (const auto& ins : list)
     if (static_cast<int>(out.size()) < count) emit(ins);
-  at = address;
-  for (int k = 0; static_cast<int>(out.size()) < count; ++k) {
+  std::uint32_t at = address;
+  for (int k = 0; static_cast<int>(out.size()) + missing < count; ++k) {
     if (at > 0xFFFF) {
       out.push_back(
           {{"address", HexAddress(at)}, {"instruction", "??"}, {"presentationHint", "invalid"}});

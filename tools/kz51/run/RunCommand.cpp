@@ -26,7 +26,7 @@
 #include "run/JUnitReport.h"
 #include "run/Profile.h"
 #include "run/ProviderCounts.h"
-#include "run/SourceFiles.h"
+#include "run/SourcePaths.h"
 #include "session/HostProgram.h"
 #include "session/Session.h"
 #include "symbols/IntelHex.h"
@@ -253,6 +253,11 @@ Outcome Runner::RunProgram(const std::string& program, CountSnapshot& counts, bo
   if (auto r = session_.Reset(); !r) return error(r.error());
   std::optional<CodeMap> map;
   if (!o_.coverage.empty() || !o_.profile.empty()) {
+    if (symbols.Cdb().lines.empty())
+      std::fprintf(stderr,
+                   "kz51 run: %s: no C line records were found beside it (build it with sdcc "
+                   "--debug); its coverage and profile name no C lines.\n",
+                   program.c_str());
     map.emplace(symbols);
     if (!counts_->Start(map->Regions())) return error("the emulator did not start counting");
   }
@@ -270,7 +275,7 @@ Outcome Runner::RunProgram(const std::string& program, CountSnapshot& counts, bo
   if (map) {
     counted = counts_->Read(counts);
     if (counted) {
-      const SourceFiles sources(program, symbols);
+      const SourcePaths sources(program, symbols);
       for (const auto& name : sources.Missing())
         std::fprintf(stderr,
                      "kz51 run: %s: the source %s was not found; the reports name it beside "

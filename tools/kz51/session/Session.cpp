@@ -557,7 +557,14 @@ Result<StopEvent> Session::RunBlocking(RunKind kind, std::uint32_t argument) {
         if (e && e->reason == StopReason::Until) e->reason = StopReason::Step;
         return e;
       }
-      return StepOverInterrupts(nullptr);
+      // Back where an interrupt came: the instruction is still to run.
+      for (int i = 0; i < 100; ++i) {
+        bool detoured = false;
+        auto e = StepOverInterrupts(&detoured);
+        if (!e || e->reason != StopReason::Step || !detoured || (pcCell_ & 0xFFFFu) != pc)
+          return e;
+      }
+      return MakeStop(StopReason::Step);
     }
     case RunKind::Finish:
     case RunKind::Advance:
