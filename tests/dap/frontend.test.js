@@ -182,6 +182,13 @@ test('next and instruction steps never stop in the interrupt handler', async () 
       assert.strictEqual(inHandler, 0, JSON.stringify(extra));
     }
     assert.ok(await value(dc, 'ticks') > ticks + 5, 'the timer did not tick');
+    // stepOut of the interrupt handler: back in the interrupted code.
+    await dc.setBreakpointsRequest(lineBp('ticker.c', [{ line: T.line('ticker.c', 'isr') }]));
+    await stoppedAfter(dc, dc.continueRequest({ threadId: 1 }));
+    await dc.setBreakpointsRequest(lineBp('ticker.c', []));
+    const ev = await stoppedAfter(dc, dc.stepOutRequest({ threadId: 1 }));
+    assert.strictEqual(ev.reason, 'step');
+    assert.notStrictEqual((await top(dc))[0].name, 'timer0_isr');
     // stepIn by instruction: the next instruction (or an interrupt's vector).
     const before = (await top(dc))[0].instructionPointerReference;
     const dis = (await dc.disassembleRequest({ memoryReference: before, instructionCount: 2 })).body.instructions;

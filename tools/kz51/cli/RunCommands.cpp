@@ -1,6 +1,9 @@
 // Run control: go, wait, step, stepi, next, finish, stop. A run blocks until
 // the target stops, or with a final `&` goes on in the background.
 #include "cli/Handlers.h"
+#include "debug/DebugModel.h"
+#include "debug/ReturnPoint.h"
+#include "debug/Target.h"
 
 namespace kz51::cli {
 
@@ -64,6 +67,14 @@ CommandResult Report(Call& call, Result<StopEvent> e, std::vector<Json>& nested)
 CommandResult Run(Call& call, Session::RunKind kind, std::uint32_t argument, bool background,
                   bool lines) {
   Session& session = call.session;
+  if (kind == Session::RunKind::Finish || kind == Session::RunKind::Until ||
+      kind == Session::RunKind::Advance) {
+    // Where the function returns to, from the frame walk (also under an
+    // interrupt handler, and past what the function pushed).
+    debug::SessionTarget target(session);
+    debug::DebugModel model(target, session.symbols());
+    session.SetReturnPoint(debug::ReturnPointOf(model));
+  }
   if (background) {
     auto s = session.Start(kind, argument);
     if (!s) return call.Fail(s.error());

@@ -1,6 +1,9 @@
 // Run control of the debug adapter: continue, next, stepIn, stepOut, pause,
 // and the waiter thread that handles the stop of each run.
 #include "dap/Server.h"
+#include "debug/DebugModel.h"
+#include "debug/ReturnPoint.h"
+#include "debug/Target.h"
 
 namespace kzhost::dap {
 
@@ -26,6 +29,12 @@ void Server::StartRun(Session::RunKind kind, const char* stepReason, std::uint32
   pauseRequested_ = false;
   rearm_ = false;
   runKind_ = kind;
+  if (kind == Session::RunKind::Finish) {
+    // Where the function returns to, from the frame walk.
+    kz51::debug::SessionTarget target(session_);
+    kz51::debug::DebugModel model(target, session_.symbols());
+    session_.SetReturnPoint(kz51::debug::ReturnPointOf(model));
+  }
   // An instruction step steps one.
   if (kind == Session::RunKind::Step) argument = 1;
   if (auto r = session_.Start(kind, argument); !r) {

@@ -561,8 +561,7 @@ Result<StopEvent> Session::RunBlocking(RunKind kind, std::uint32_t argument) {
       for (int i = 0; i < 100; ++i) {
         bool detoured = false;
         auto e = StepOverInterrupts(&detoured);
-        if (!e || e->reason != StopReason::Step || !detoured || (pcCell_ & 0xFFFFu) != pc)
-          return e;
+        if (!e || e->reason != StopReason::Step || !detoured || (pcCell_ & 0xFFFFu) != pc) return e;
       }
       return MakeStop(StopReason::Step);
     }

@@ -186,6 +186,14 @@ class Session {
   // current function's frame or an outer one, `Advance` in any frame.
   Result<StopEvent> Advance(std::uint32_t address);
   Result<StopEvent> Until(std::uint32_t address);
+  // Where the current function returns to, as a frame walk found it: the
+  // caller's address and its SP there. The next Finish, Until or Advance
+  // uses it (once); without it they look for the return address themselves.
+  struct ReturnPoint {
+    std::uint32_t address = 0;
+    std::uint8_t sp = 0;
+  };
+  void SetReturnPoint(std::optional<ReturnPoint> point) { returnPoint_ = point; }
   // `next`, but a jump back (the end of a loop) goes on until a line after
   // the current one, or the function's return.
   Result<StopEvent> UntilNext();
@@ -306,6 +314,7 @@ class Session {
   kz::RegisterSetFn viewSet_ = nullptr;
   std::vector<kz::RegisterItem> viewItems_;
 
+  std::optional<ReturnPoint> returnPoint_;
   std::function<void(const std::string&)> commandRunner_;
   std::function<bool(int)> breakpointFilter_;
   std::vector<std::string> handedBack_;  // command texts handed back during a run
