@@ -118,6 +118,22 @@ class RawClient {
   }
 }
 
+// The C model's test program (tests/debug/programs, built small, large and
+// --stack-auto beside the DAP programs) and the lines of its "@name" marks.
+const modelSources = path.join(__dirname, '..', 'debug', 'programs');
+function modelProgram(way) {
+  return hostPath(path.join(programs, '..', 'debug-programs', way, 'frames.ihx'));
+}
+function modelLine(file, marker) {
+  const text = fs.readFileSync(path.join(modelSources, file), 'utf8').split('\n');
+  const i = text.findIndex((l) => l.includes('@' + marker + ' '));
+  if (i < 0) throw new Error('no @' + marker + ' in ' + file);
+  return i + 1;
+}
+function modelSource(file) {
+  return { path: hostPath(path.join(modelSources, file)) };
+}
+
 // The ticker program: its sources in ticker/src, built in ticker/build.
 const ticker = {
   dir: path.join(programs, 'ticker'),
@@ -131,7 +147,8 @@ const ticker = {
   },
 };
 
-module.exports = { startClient, RawClient, program, launchArgs, line, source, hostPath, timeout, ticker };
+module.exports = { startClient, RawClient, program, launchArgs, line, source, hostPath, timeout, ticker,
+  modelProgram, modelLine, modelSource };
 
 // ucsim's view of the same program at the `hits`-th arrival at `address`:
 // internal RAM and the first 256 bytes of xdata.

@@ -174,13 +174,14 @@ json Server::SetBreakpoints(const json& args) {
     } else if (const std::string bad = CheckConditions(request); !bad.empty()) {
       r["message"] = bad;
     } else {
-      // The first line at or after the requested one with code in a function.
-      const Wanted w =
-          Want(BpKind::Line, code->address, file + ":" + std::to_string(code->line), request);
+      // The first line at or after the requested one with code in a function;
+      // the line that starts a function stops after its prologue.
+      const std::uint32_t at = model_.LineBreakAddress(code->address);
+      const Wanted w = Want(BpKind::Line, at, file + ":" + std::to_string(code->line), request);
       wanted.push_back(w);
       r["verified"] = true;
       r["line"] = code->line;
-      r["instructionReference"] = MemoryReference(MemorySpace::Code, code->address);
+      r["instructionReference"] = MemoryReference(MemorySpace::Code, at);
       r["id"] = w.id;
     }
     if (!r.contains("id")) r["id"] = nextBreakpointId_++;
@@ -204,11 +205,13 @@ json Server::SetFunctionBreakpoints(const json& args) {
     json r{{"verified", false}};
     std::uint32_t a = 0;
     std::string error;
-    const auto* f = session_.symbols().FindFunction(name);
-    if (f != nullptr && f->start) {
-      a = *f->start;
-    } else if (!session_.symbols().ResolveCode(name, a, error)) {
-      r["message"] = "no function " + name + " in the program";
+    // A function stops after its prologue, where its parameters hold.
+    if (auto resolved = model_.ResolveLocation(name, nullptr)) {
+      a = *resolved;
+    } else {
+      r["message"] = session_.symbols().FindFunction(name) != nullptr
+                         ? resolved.error()
+                         : "no function " + name + " in the program";
     }
     if (!r.contains("message")) {
       if (const std::string bad = CheckConditions(bp); !bad.empty()) r["message"] = bad;

@@ -20,10 +20,9 @@ void Server::JoinWaiter() {
 
 void Server::ResetHandles() {
   handles_.clear();
-  frames_.clear();
 }
 
-void Server::StartRun(Session::RunKind kind, const char* stepReason) {
+void Server::StartRun(Session::RunKind kind, const char* stepReason, std::uint32_t argument) {
   JoinWaiter();
   ResetHandles();
   SyncBreakpoints();
@@ -37,7 +36,8 @@ void Server::StartRun(Session::RunKind kind, const char* stepReason) {
     session_.SetReturnPoint(kz51::debug::ReturnPointOf(model));
   }
   // An instruction step steps one.
-  if (auto r = session_.Start(kind, kind == Session::RunKind::Step ? 1 : 0); !r) {
+  if (kind == Session::RunKind::Step) argument = 1;
+  if (auto r = session_.Start(kind, argument); !r) {
     FlushSerial();
     SendEvent("output", {{"category", "stderr"}, {"output", r.error() + "\n"}});
     SendEvent("stopped", {{"reason", "pause"}, {"threadId", kThreadId}, {"text", r.error()}});
@@ -135,8 +135,13 @@ json Server::StepIn(const json& args) {
   return nullptr;
 }
 
-json Server::StepOut(const json&) {
-  after_.push_back([this] { StartRun(Session::RunKind::Finish, "step"); });
+json Server::StepOut(const json& args) {
+  // Back into the caller of the frame (the innermost unless a frameId is
+  // given): its return address with the caller's SP.
+  const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
+  const auto back = Require(model_.ReturnOf(level));
+  const std::uint32_t argument = back.address | (std::uint32_t{back.sp} << 16);
+  after_.push_back([this, argument] { StartRun(Session::RunKind::UntilFrame, "step", argument); });
   return nullptr;
 }
 

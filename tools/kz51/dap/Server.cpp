@@ -11,6 +11,8 @@
 #include "dap/Base64.h"
 #include "dap/MemoryReference.h"
 #include "dap/Platform.h"
+#include "debug/Evaluator.h"
+#include "debug/Format.h"
 #include "firmware/FirmwareConfig.h"
 #include "session/HostProgram.h"
 
@@ -29,8 +31,6 @@ const char* StateName(int s) {
 }
 
 constexpr int kThreadId = 1;
-constexpr const char* kCallerRegisters = "kept in registers, which the called code has reused";
-constexpr int kMaxFrames = 32;
 
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
@@ -45,11 +45,6 @@ std::string DirName(const std::string& path) {
 bool FileExists(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return f.good();
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 }  // namespace
@@ -79,6 +74,7 @@ Server::Server(std::istream& in, std::ostream& out, Log& log, Options options)
   on("variables", State::Configured, false, &Server::Variables);
   on("evaluate", State::Launched, false, &Server::Evaluate);
   on("setVariable", State::Configured, false, &Server::SetVariable);
+  on("setExpression", State::Configured, false, &Server::SetExpression);
   on("readMemory", State::Launched, false, &Server::ReadMemory);
   on("writeMemory", State::Launched, false, &Server::WriteMemory);
   on("disassemble", State::Launched, false, &Server::Disassemble);
@@ -210,6 +206,7 @@ json Server::Initialize(const json& args) {
               {"supportsDisassembleRequest", true},
               {"supportsTerminateRequest", true},
               {"supportsEvaluateForHovers", true},
+              {"supportsSetExpression", true},
               {"supportsSteppingGranularity", true},
               {"supportsRestartRequest", true},
               {"supportsCompletionsRequest", true},
@@ -354,66 +351,35 @@ json Server::SourceOf(const std::string& file) const {
 // ---- stack, scopes, variables -------------------------------------------------------
 
 json Server::StackTrace(const json& args) {
-  const auto& symbols = session_.symbols();
-  const auto regs = Require(session_.ReadRegisters());
-  frames_.clear();
-  frames_.push_back({regs.pc});
-  // Callers: return addresses on the stack (low byte below high byte) that
-  // follow a call instruction inside a function of the program.
-  if (regs.sp >= 0x08) {
-    auto stack = session_.Read(MemorySpace::Idata, 0, regs.sp + 1u);
-    if (stack) {
-      int i = regs.sp;
-      while (i >= 1 && static_cast<int>(frames_.size()) < kMaxFrames) {
-        const std::uint32_t ret = static_cast<std::uint32_t>((*stack)[i] << 8 | (*stack)[i - 1]);
-        bool call = false;
-        if (ret >= 3 && symbols.FunctionAt(ret - 1) != nullptr) {
-          auto code = session_.Read(MemorySpace::Code, ret - 3, 3);
-          call = code && ((*code)[0] == 0x12 || ((*code)[1] & 0x1F) == 0x11);
-        }
-        if (call) {
-          const auto code = session_.Read(MemorySpace::Code, ret - 3, 3);
-          frames_.push_back({(*code)[0] == 0x12 ? ret - 3 : ret - 2});
-          i -= 2;
-        } else {
-          --i;
-        }
-        if (i < 0x08) break;
-      }
-    }
-  }
+  const auto frames = Require(model_.Backtrace());
   const int start = args.value("startFrame", 0);
   const int levels = args.value("levels", 0);
   json out = json::array();
-  for (int k = std::max(0, start); k < static_cast<int>(frames_.size()); ++k) {
+  for (int k = std::max(0, start); k < static_cast<int>(frames.size()); ++k) {
     if (levels > 0 && k - start >= levels) break;
-    const std::uint32_t pc = frames_[static_cast<std::size_t>(k)].pc;
-    const auto* f = symbols.FunctionAt(pc);
+    const kz51::debug::Frame& f = *frames[static_cast<std::size_t>(k)];
     json frame{{"id", k + 1},
-               {"name", f != nullptr                   ? f->name
-                        : symbols.Describe(pc).empty() ? HexAddress(pc)
-                                                       : symbols.Describe(pc)},
+               {"name", f.interrupted ? f.name + " [interrupted]" : f.name},
                {"line", 0},
                {"column", 0},
-               {"instructionPointerReference", MemoryReference(MemorySpace::Code, pc)}};
-    if (auto line = symbols.LineAt(pc)) {
-      frame["source"] = SourceOf(line->file);
-      frame["line"] = line->line;
+               {"instructionPointerReference", MemoryReference(MemorySpace::Code, f.pc)}};
+    if (f.line) {
+      frame["source"] = SourceOf(f.line->file);
+      frame["line"] = f.line->line;
       frame["column"] = 1;
+    } else {
+      frame["presentationHint"] = "subtle";
     }
     out.push_back(frame);
   }
-  return json{{"stackFrames", out}, {"totalFrames", frames_.size()}};
+  return json{{"stackFrames", out}, {"totalFrames", frames.size()}};
 }
 
-std::uint32_t Server::FramePc(int frameId) {
-  if (frames_.empty()) {
-    const auto regs = Require(session_.ReadRegisters());
-    frames_.push_back({regs.pc});
-  }
-  if (frameId < 1 || frameId > static_cast<int>(frames_.size()))
-    throw RequestError{"no stack frame " + std::to_string(frameId)};
-  return frames_[static_cast<std::size_t>(frameId - 1)].pc;
+int Server::FrameLevel(int frameId) {
+  if (frameId < 1) throw RequestError{"no stack frame " + std::to_string(frameId)};
+  auto f = model_.FrameAt(frameId - 1);
+  if (!f) throw RequestError{"no stack frame " + std::to_string(frameId) + ": " + f.error()};
+  return frameId - 1;
 }
 
 int Server::AddHandle(Handle h) {
@@ -422,38 +388,45 @@ int Server::AddHandle(Handle h) {
 }
 
 json Server::Scopes(const json& args) {
-  const std::uint32_t pc = FramePc(args.at("frameId").get<int>());
+  const int level = FrameLevel(args.at("frameId").get<int>());
   json scopes = json::array();
   scopes.push_back({{"name", "Locals"},
                     {"presentationHint", "locals"},
-                    {"variablesReference", AddHandle({Handle::Kind::Locals, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Locals, level, {}})},
                     {"expensive", false}});
   scopes.push_back({{"name", "Globals"},
-                    {"variablesReference", AddHandle({Handle::Kind::Globals, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Globals, level, {}})},
                     {"expensive", false}});
   scopes.push_back({{"name", "Registers"},
                     {"presentationHint", "registers"},
-                    {"variablesReference", AddHandle({Handle::Kind::Registers, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Registers, level, {}})},
                     {"expensive", false}});
   scopes.push_back({{"name", "SFRs"},
                     {"presentationHint", "registers"},
-                    {"variablesReference", AddHandle({Handle::Kind::Sfrs, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Sfrs, level, {}})},
                     {"expensive", false}});
   return json{{"scopes", scopes}};
 }
 
-json Server::VariableJson(const Value& v) {
-  const auto& symbols = session_.symbols();
-  json j{{"name", v.name},
-         {"value", Format(symbols, v)},
-         {"type", v.type.Describe()},
-         {"variablesReference", 0}};
-  if (HasChildren(v)) {
-    j["variablesReference"] = AddHandle({Handle::Kind::Children, 0, v});
-    const auto kids = Children(symbols, v);
-    (v.type.IsArray() ? j["indexedVariables"] : j["namedVariables"]) = kids.size();
+json Server::VariableJson(const std::string& name, const kz51::debug::Value& v) {
+  const std::string type = v.type ? v.type->Describe() : "";
+  json j{{"name", name}, {"type", type}, {"variablesReference", 0}};
+  if (!v.Available()) {
+    j["value"] = "<unavailable> (" + v.unavailable + ")";
+    j["presentationHint"] = {{"attributes", json::array({"readOnly"})}};
+    return j;
   }
-  if (!v.place.inRegisters) j["memoryReference"] = MemoryReference(v.place.space, v.place.address);
+  kz51::debug::FormatStyle compact;
+  compact.compact = true;
+  j["value"] = kz51::debug::FormatValue(model_, v, compact);
+  if (v.type && v.type->IsAggregate()) {
+    const auto kids = model_.Children(v);
+    j["variablesReference"] = AddHandle({Handle::Kind::Children, 0, v});
+    (v.type->kind == kz51::debug::CType::Kind::Array ? j["indexedVariables"]
+                                                     : j["namedVariables"]) = kids.size();
+  }
+  if (v.where.kind == kz51::debug::Location::Kind::Memory)
+    j["memoryReference"] = MemoryReference(v.where.space, v.where.address);
   return j;
 }
 
@@ -503,22 +476,37 @@ json Server::SfrsJson() {
   return out;
 }
 
-json Server::RegistersJson() {
-  const auto regs = Require(session_.ReadRegisters());
-  json out = json::array();
-  auto add = [&](const std::string& name, unsigned value, int digits) {
-    char s[16];
-    std::snprintf(s, sizeof s, "0x%0*X", digits, value);
-    out.push_back({{"name", name}, {"value", s}, {"variablesReference", 0}});
-  };
-  for (int i = 0; i < 8; ++i) add("R" + std::to_string(i), regs.r[i], 2);
-  add("A", regs.a, 2);
-  add("B", regs.b, 2);
-  add("SP", regs.sp, 2);
-  add("PSW", regs.psw, 2);
-  add("DPTR", regs.dptr, 4);
-  add("PC", regs.pc, 4);
+std::vector<kz51::debug::NamedValue> Server::RegistersOf(int level) {
+  std::vector<kz51::debug::NamedValue> out;
+  for (const char* name : {"$r0", "$r1", "$r2", "$r3", "$r4", "$r5", "$r6", "$r7", "$a", "$b",
+                           "$sp", "$psw", "$dptr", "$pc"})
+    out.push_back({name, Require(model_.RegisterValue(name, level))});
   return out;
+}
+
+std::vector<kz51::debug::NamedValue> Server::Listed(const Handle& h) {
+  switch (h.kind) {
+    case Handle::Kind::Locals: {
+      auto list = Require(model_.Args(h.level));
+      const auto locals = Require(model_.Locals(h.level));
+      list.insert(list.end(), locals.begin(), locals.end());
+      return list;
+    }
+    case Handle::Kind::Globals: {
+      // The program's own globals: not sdcc's helpers, not the SFRs.
+      std::vector<kz51::debug::NamedValue> out;
+      for (const auto* var : session_.symbols().Globals())
+        out.push_back({var->name, Require(model_.Variable(*var, h.level))});
+      return out;
+    }
+    case Handle::Kind::Registers:
+      return RegistersOf(h.level);
+    case Handle::Kind::Sfrs:
+      return {};
+    case Handle::Kind::Children:
+      return model_.Children(h.value);
+  }
+  return {};
 }
 
 json Server::Variables(const json& args) {
@@ -526,70 +514,25 @@ json Server::Variables(const json& args) {
   if (ref < 1 || ref > static_cast<int>(handles_.size()))
     throw RequestError{"no variables reference " + std::to_string(ref)};
   const Handle h = handles_[static_cast<std::size_t>(ref - 1)];
-  const auto& symbols = session_.symbols();
+  if (h.kind == Handle::Kind::Sfrs) return json{{"variables", Page(SfrsJson(), args)}};
   json out = json::array();
-  auto show = [&](const kz51::cdb::Variable& var) {
-    Value v;
-    std::string error = kCallerRegisters;
-    if (RegistersHold(var, h.pc) && ReadValue(session_, var, v, error)) {
-      out.push_back(VariableJson(v));
-    } else {
-      out.push_back({{"name", var.name},
-                     {"value", "<" + error + ">"},
-                     {"type", var.type.Describe()},
+  for (const auto& nv : Listed(h)) {
+    if (h.kind == Handle::Kind::Registers && nv.value.Available()) {
+      // Registers in hex, as the chip's manuals write them.
+      kz51::debug::Value v = nv.value;
+      Require(model_.Load(v));
+      char text[16];
+      std::snprintf(text, sizeof text, "0x%0*llX", static_cast<int>(2 * v.type->size),
+                    static_cast<unsigned long long>(kz51::debug::IntegerValue(v)));
+      out.push_back({{"name", nv.name},
+                     {"value", text},
+                     {"type", v.type->Describe()},
                      {"variablesReference", 0}});
+      continue;
     }
-  };
-  switch (h.kind) {
-    case Handle::Kind::Locals: {
-      const auto* f = symbols.FunctionAt(h.pc);
-      if (f == nullptr) break;
-      for (const auto& var : symbols.Cdb().variables)
-        if (var.scope.kind == kz51::cdb::ScopeKind::Local && var.scope.function == f->name)
-          show(var);
-      break;
-    }
-    case Handle::Kind::Globals:
-      for (const auto* var : symbols.Globals()) show(*var);
-      break;
-    case Handle::Kind::Registers:
-      out = RegistersJson();
-      break;
-    case Handle::Kind::Sfrs:
-      out = SfrsJson();
-      break;
-    case Handle::Kind::Children:
-      for (const Value& c : Children(symbols, h.value)) out.push_back(VariableJson(c));
-      break;
+    out.push_back(VariableJson(nv.name, nv.value));
   }
   return json{{"variables", Page(out, args)}};
-}
-
-bool Server::LookupValue(const std::string& expression, std::uint32_t pc, Value& out,
-                         std::string& error) {
-  std::string base;
-  std::vector<PathStep> steps;
-  if (!ParsePath(expression, base, steps)) {
-    error = "cannot evaluate \"" + expression + "\": names, [index] and .member only";
-    return false;
-  }
-  const auto* var = session_.symbols().FindVariable(base, pc);
-  if (var == nullptr) {
-    error = "unknown variable '" + base + "'";
-    return false;
-  }
-  if (!RegistersHold(*var, pc)) {
-    error = kCallerRegisters;
-    return false;
-  }
-  Value v;
-  return ReadValue(session_, *var, v, error) && Follow(session_.symbols(), v, steps, out, error);
-}
-
-bool Server::RegistersHold(const kz51::cdb::Variable& var, std::uint32_t pc) const {
-  // The registers hold the innermost function's values only: a caller's
-  // register variables were overwritten by the code it called.
-  return var.space != kz51::cdb::Space::Register || frames_.empty() || frames_[0].pc == pc;
 }
 
 json Server::Evaluate(const json& args) {
@@ -597,30 +540,26 @@ json Server::Evaluate(const json& args) {
   // The debug console runs kz51 commands written after a backtick.
   if (args.value("context", std::string()) == "repl" && !expression.empty() && expression[0] == '`')
     return ConsoleCommand(expression.substr(1));
-  std::uint32_t pc = 0;
-  if (args.contains("frameId")) {
-    pc = FramePc(args["frameId"].get<int>());
-  } else {
-    pc = Require(session_.Pc());
-  }
-  Value v;
-  std::string error;
-  if (LookupValue(expression, pc, v, error)) {
-    json j = VariableJson(v);
-    j["result"] = j["value"];
-    j.erase("value");
-    j.erase("name");
-    return j;
-  }
-  // A register by name: R0..R7, A (ACC), B, SP, PSW, DPTR, PC.
-  std::string name = Lower(expression);
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  if (name == "acc") name = "a";
-  for (const json& r : RegistersJson())
-    if (Lower(r["name"].get<std::string>()) == name)
-      return json{{"result", r["value"]}, {"variablesReference", 0}};
-  throw RequestError{
-      error.rfind("unknown variable", 0) == 0 ? error + " and no register of that name" : error};
+  const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
+  const auto v = Require(model_.EvaluateAt(expression, level));
+  if (!v.Available()) throw RequestError{expression + " is unavailable here: " + v.unavailable};
+  json j = VariableJson(expression, v);
+  j["result"] = j["value"];
+  j.erase("value");
+  j.erase("name");
+  return j;
+}
+
+json Server::SetTo(const std::string& name, const kz51::debug::Value& object,
+                   const std::string& text, int level) {
+  if (!object.Available()) throw RequestError{"cannot set " + name + ": " + object.unavailable};
+  const auto source = Require(model_.EvaluateAt(text, level));
+  if (!source.Available()) throw RequestError{text + " is unavailable here: " + source.unavailable};
+  auto assigned = model_.AssignExactly(object, source);
+  if (!assigned) throw RequestError{"cannot set " + name + ": " + assigned.error()};
+  json j = VariableJson("", *assigned);
+  j.erase("name");
+  return j;
 }
 
 json Server::SetVariable(const json& args) {
@@ -630,39 +569,29 @@ json Server::SetVariable(const json& args) {
   if (ref < 1 || ref > static_cast<int>(handles_.size()))
     throw RequestError{"no variables reference " + std::to_string(ref)};
   const Handle h = handles_[static_cast<std::size_t>(ref - 1)];
-  const auto& symbols = session_.symbols();
-  if (h.kind == Handle::Kind::Registers) {
-    std::uint32_t value = 0;
-    if (!kz51::ParseNumber(text, value)) throw RequestError{"'" + text + "' is not a number"};
-    Require(session_.SetRegister(Lower(name), value));
-    for (const json& r : RegistersJson())
-      if (r["name"] == name) return json{{"value", r["value"]}, {"variablesReference", 0}};
-    return json{{"value", text}};
+  if (h.kind == Handle::Kind::Sfrs) {
+    // An SFR by its C name: the model knows it as a global.
+    return SetTo(name, Require(model_.EvaluateAt(name, 0)), text, 0);
   }
-  Value target;
-  bool found = false;
-  std::string error;
-  if (h.kind == Handle::Kind::Children) {
-    for (Value& c : Children(symbols, h.value))
-      if (c.name == name) {
-        target = std::move(c);
-        found = true;
-      }
-  } else {
-    const auto* var = symbols.FindVariable(
-        name, h.kind == Handle::Kind::Locals ? std::optional(h.pc) : std::nullopt);
-    found = var != nullptr && ReadValue(session_, *var, target, error);
-    if (var != nullptr && !found) throw RequestError{error};
+  for (const auto& nv : Listed(h)) {
+    if (nv.name != name) continue;
+    json j = SetTo(name, nv.value, text, h.level);
+    if (h.kind == Handle::Kind::Registers) {
+      // Shown again as the Registers scope shows it.
+      for (const auto& again : Variables(json{{"variablesReference", ref}})["variables"])
+        if (again["name"] == name) j["value"] = again["value"];
+    }
+    return j;
   }
-  if (!found) throw RequestError{"no variable '" + name + "' here"};
-  std::vector<std::uint8_t> bytes;
-  if (!Encode(target.type, text, bytes, error)) throw RequestError{error};
-  if (!WritePlace(session_, target.place, bytes, error)) throw RequestError{error};
-  if (!ReadPlace(session_, target.place, target.type.size, target.bytes, error))
-    throw RequestError{error};
-  return json{{"value", Format(symbols, target)},
-              {"type", target.type.Describe()},
-              {"variablesReference", 0}};
+  throw RequestError{"no variable '" + name + "' here"};
+}
+
+json Server::SetExpression(const json& args) {
+  const std::string expression = args.at("expression").get<std::string>();
+  const std::string text = args.at("value").get<std::string>();
+  const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
+  const auto object = Require(model_.EvaluateAt(expression, level));
+  return SetTo(expression, object, text, level);
 }
 
 // ---- memory and code -------------------------------------------------------------

@@ -20,7 +20,7 @@
 #include "dap/Framing.h"
 #include "dap/Log.h"
 #include "dap/SerialOutput.h"
-#include "dap/Values.h"
+#include "debug/DebugModel.h"
 #include "session/Session.h"
 
 namespace kzhost::dap {
@@ -77,6 +77,7 @@ class Server {
   json Variables(const json& args);
   json Evaluate(const json& args);
   json SetVariable(const json& args);
+  json SetExpression(const json& args);
   json ReadMemory(const json& args);
   json WriteMemory(const json& args);
   json Disassemble(const json& args);
@@ -93,7 +94,7 @@ class Server {
   // breakpoints set while the target ran, or a breakpoint whose condition
   // does not hold, continues the run without a visible stop; other stops
   // are reported.
-  void StartRun(kz51::Session::RunKind kind, const char* stepReason);
+  void StartRun(kz51::Session::RunKind kind, const char* stepReason, std::uint32_t argument = 0);
   void WaitForStop(const std::string& stepReason);
   void JoinWaiter();
   void ReportStop(const kz51::Result<kz51::StopEvent>& stop, const std::string& reason,
@@ -135,25 +136,26 @@ class Server {
   std::vector<int> BreakpointsActing(std::uint32_t pc, bool& wantedHere);
   std::string Interpolate(const std::string& message);
 
-  // Frames found on the last stackTrace: the PC of each.
-  struct FrameInfo {
-    std::uint32_t pc;
-  };
   // A variables reference: a scope of a frame, or a value with children.
+  // Frame ids are the model's frame levels plus one.
   struct Handle {
     enum class Kind { Locals, Globals, Registers, Sfrs, Children } kind;
-    std::uint32_t pc = 0;
-    Value value;
+    int level = 0;
+    kz51::debug::Value value;
   };
   int AddHandle(Handle h);
-  json VariableJson(const Value& v);
-  json RegistersJson();
+  json VariableJson(const std::string& name, const kz51::debug::Value& v);
+  std::vector<kz51::debug::NamedValue> RegistersOf(int level);
   json SfrsJson();
   static json Page(const json& all, const json& args);
-  bool LookupValue(const std::string& expression, std::uint32_t pc, Value& out, std::string& error);
-  std::uint32_t FramePc(int frameId);
-  // False for a register variable of a caller's frame.
-  bool RegistersHold(const kz51::cdb::Variable& var, std::uint32_t pc) const;
+  // The frame level of a frameId, checked.
+  int FrameLevel(int frameId);
+  // The variables a reference lists (not the SFRs).
+  std::vector<kz51::debug::NamedValue> Listed(const Handle& h);
+  // Writes the value of the expression `text` into `object`; a value typed
+  // into the editor must fit the object's type.
+  json SetTo(const std::string& name, const kz51::debug::Value& object, const std::string& text,
+             int level);
 
   struct Route {
     State least;        // the earliest state in which the request is accepted
@@ -183,6 +185,10 @@ class Server {
   bool stopOnEntry_ = false;
   std::string program_;
   kz51::Session session_;
+  // The C model of the stopped target, on the reading thread (the waiter's
+  // conditions and log points make models of their own).
+  kz51::debug::SessionTarget target_{session_};
+  kz51::debug::DebugModel model_{target_, session_.symbols()};
   std::thread waiter_;
   // Created at launch, ended with the session; only the reading thread
   // creates and ends it, and it is never ended while the waiter runs.
@@ -191,8 +197,7 @@ class Server {
   bool breakpointsDirty_ = false;
   int nextBreakpointId_ = 1;
   std::vector<std::function<void()>> after_;  // run after the response is written
-  std::vector<FrameInfo> frames_;
-  std::vector<Handle> handles_;  // reference N is handles_[N - 1]
+  std::vector<Handle> handles_;               // reference N is handles_[N - 1]
 };
 
 // `kz51 dap [--log FILE] [--driver PATH]`: serves on standard input and output.

@@ -118,7 +118,8 @@ Result<StopEvent> Session::RunLines(RunKind kind) {
         if (!back) return MakeStop(StopReason::Step);
       }
     }
-    if (BreakpointAt(now) != 0) return MakeStop(StopReason::Breakpoint);
+    if (const int bp = BreakpointAt(now); bp != 0 && StopsAt(bp))
+      return MakeStop(StopReason::Breakpoint);
   }
   return MakeStop(StopReason::Step);
 }
