@@ -39,6 +39,11 @@ class MemoryTransfers {
   std::uint8_t* MonitorShadow(std::uint8_t address);
 
   void ReadSfrThroughShadows(std::uint8_t address);
+  // Read SFR through shadows for `count` SFR addresses from `first`, with one
+  // command 75 per reply packet instead of one per address: the block reads
+  // every address the single reads would, and the ones the monitor owns
+  // then take their shadows.
+  void ReadSfrRange(std::uint8_t first, int count);
   void WriteSfrThroughShadows(std::uint8_t address);
   void WriteCodePiece(std::uint8_t count);
   void ReadXdataPiece(std::uint8_t count);
