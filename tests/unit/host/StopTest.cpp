@@ -187,6 +187,8 @@ TEST(Stop, ArrivingAsTheGoEndsOnItsOwnWaitsForThatEndWithinItsBound) {
         StopFromInside(r, stopper, [&] {
           seen.answer = r.d->AgGoStep(1, 0, nullptr);
           g_stopAnswered = true;
+          // A stop that gave up waiting leaves the PC cell to the run.
+          if (hostWaits) return;
           seen.running = r.d->running;
           seen.cell = r.pcCell;
         });
