@@ -31,6 +31,8 @@ if [ -f ./win32_reentry_test.exe ]; then
 fi
 # kz51.exe prints the same JSON as kz51 on Linux for the same script.
 bash "$here/tests/kz51/wine-compare.sh"
+# kz51.exe run: the same output and coverage counts as kz51 run on Linux.
+bash "$here/tests/kz51/wine-run.sh"
 # The debug adapter's suites against kz51.exe dap: node drives the adapter
 # under wine; the test programs and ucsim are the native build's.
 if [ -f ./kz51.exe ] && [ -d "$here/tests/dap/node_modules" ]; then

@@ -1,6 +1,9 @@
 #include "cpu/Cpu8051.h"
 
+#include <array>
 #include <bit>
+
+#include "cpu/ExecutionCounts.h"
 
 namespace kzemu {
 
@@ -31,6 +34,14 @@ constexpr std::uint8_t kCycles[256] = {
     2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // Fx
 };
 // clang-format on
+
+// Opcodes that call or return (LCALL, ACALL, RET, RETI): what counting follows.
+constexpr std::array<bool, 256> kFlow = [] {
+  std::array<bool, 256> t{};
+  for (int op = 0; op < 256; ++op)
+    t[op] = op == 0x12 || (op & 0x1F) == 0x11 || op == 0x22 || op == 0x32;
+  return t;
+}();
 
 inline std::uint8_t Parity(std::uint8_t v) {
   return static_cast<std::uint8_t>(std::popcount(static_cast<unsigned>(v)) & 1);
@@ -636,7 +647,7 @@ struct Cpu8051::Ops {
   case 0xC0 + low:    \
   case 0xE0 + low
 
-inline void Cpu8051::Ops::Execute(Cpu8051& c, u8 op) {
+inline __attribute__((always_inline)) void Cpu8051::Ops::Execute(Cpu8051& c, u8 op) {
   switch (op) {
     case 0x00:
       nop(c);
@@ -984,6 +995,7 @@ void Cpu8051::Reset() {
   rxHeld_ = false;
   pinsP3_ = static_cast<std::uint8_t>(sfr_[sfr::P3 - 0x80] & portPins[3]);
   Refresh();
+  if (counts_ != nullptr) counts_->Abandon(cycles, instructions);
 }
 
 std::uint8_t Cpu8051::ReadSfr(std::uint8_t a) const {
@@ -1000,8 +1012,7 @@ void Cpu8051::WriteSfr(std::uint8_t a, std::uint8_t v) {
   Refresh();
 }
 
-std::uint8_t Cpu8051::ReadDirect(std::uint8_t a) {
-  if (a < 0x80) return iram[a];
+std::uint8_t Cpu8051::ReadSfrDirect(std::uint8_t a) {
   switch (a) {
     case sfr::PSW:
       return ReadSfr(a);
@@ -1016,13 +1027,6 @@ std::uint8_t Cpu8051::ReadDirect(std::uint8_t a) {
     default:
       return sfr_[a - 0x80];
   }
-}
-
-void Cpu8051::WriteDirect(std::uint8_t a, std::uint8_t v) {
-  if (a < 0x80)
-    iram[a] = v;
-  else
-    SfrWrite(a, v);
 }
 
 void Cpu8051::SfrWrite(std::uint8_t a, std::uint8_t v) {
@@ -1245,8 +1249,13 @@ int Cpu8051::ServiceInterrupt() {
   }
   idle_ = false;
   sfr_[sfr::PCON - 0x80] &= 0xFE;
+  const std::uint16_t interrupted = pc;
   Ops::pushPc(*this);
   pc = static_cast<std::uint16_t>(0x03 + 8 * src);
+  if (counts_ != nullptr) {
+    counts_->Call(interrupted, pc, Sp(), true, cycles, instructions);
+    counts_->ExtraCycles(pc, 2);
+  }
   ++interrupts;
   cycles += 2;
   if (periph_) Tick(1);
@@ -1255,7 +1264,10 @@ int Cpu8051::ServiceInterrupt() {
   return 2;
 }
 
-int Cpu8051::Step() {
+// One step, with or without counting: two instantiations, so that the
+// loop without counts carries no counting code at all.
+template <bool kCount>
+inline __attribute__((always_inline)) int Cpu8051::StepAs() {
   if (powerDown_) return 0;
   const bool ea = sfr_[sfr::IE - 0x80] & 0x80;
   if (ea) {
@@ -1265,12 +1277,19 @@ int Cpu8051::Step() {
   blockIrq_ = false;
   int n = 1;
   if (!idle_) {
+    const std::uint16_t at = pc;
     const std::uint8_t op = code[pc++];
+    if constexpr (kCount) counts_->Instruction(at);
     Ops::Execute(*this, op);
     n = kCycles[op];
     ++instructions;
+    cycles += static_cast<std::uint64_t>(n);
+    if constexpr (kCount) {
+      if (kFlow[op]) CountFlow(op, at);
+    }
+  } else {
+    cycles += 1;
   }
-  cycles += static_cast<std::uint64_t>(n);
   if (periph_) {
     if (n > 1) Tick(n - 1);
     latched_ = Requests();
@@ -1281,13 +1300,47 @@ int Cpu8051::Step() {
   return n;
 }
 
-std::uint64_t Cpu8051::Run(std::uint64_t maxInstructions, int stopPc) {
+// Calls (LCALL, ACALL) and returns (RET, RETI) of a counted instruction; its
+// cycles are already in the totals.
+void Cpu8051::CountFlow(std::uint8_t op, std::uint16_t at) {
+  if (op == 0x12 || (op & 0x1F) == 0x11) {
+    counts_->Call(at, pc, Sp(), false, cycles, instructions);
+  } else if (op == 0x22 || op == 0x32) {
+    counts_->Return(Sp(), cycles, instructions);
+  }
+}
+
+int Cpu8051::Step() {
+  return counts_ != nullptr ? StepAs<true>() : StepAs<false>();
+}
+
+template <bool kCount, class Stop>
+std::uint64_t Cpu8051::RunAs(std::uint64_t maxInstructions, Stop stop) {
   std::uint64_t done = 0;
-  while (done < maxInstructions && static_cast<int>(pc) != stopPc) {
-    Step();
+  while (done < maxInstructions && !stop()) {
+    StepAs<kCount>();
     ++done;
   }
   return done;
+}
+
+std::uint64_t Cpu8051::Run(std::uint64_t maxInstructions, int stopPc) {
+  auto stop = [this, stopPc] { return static_cast<int>(pc) == stopPc; };
+  return counts_ != nullptr ? RunAs<true>(maxInstructions, stop)
+                            : RunAs<false>(maxInstructions, stop);
+}
+
+std::uint64_t Cpu8051::RunToMark(std::uint64_t maxInstructions, const std::uint8_t* marks,
+                                 std::uint8_t mask, std::uint64_t cycleLimit) {
+  auto stop = [this, marks, mask, cycleLimit] {
+    return (marks[pc] & mask) != 0 || cycles >= cycleLimit;
+  };
+  return counts_ != nullptr ? RunAs<true>(maxInstructions, stop)
+                            : RunAs<false>(maxInstructions, stop);
+}
+
+int Cpu8051::CyclesOf(std::uint8_t opcode) {
+  return kCycles[opcode];
 }
 
 bool Cpu8051::LoadIntelHex(const std::string& text, std::string* error) {

@@ -20,6 +20,8 @@
 
 namespace kzemu {
 
+class ExecutionCounts;
+
 // SFR addresses used by the core.
 namespace sfr {
 inline constexpr std::uint8_t P0 = 0x80, SP = 0x81, DPL = 0x82, DPH = 0x83, PCON = 0x87,
@@ -45,6 +47,19 @@ class Cpu8051 {
   // Runs until maxInstructions Step() calls were made or PC equals stopPc
   // (checked before each step; -1 = no stop address). Returns the steps made.
   std::uint64_t Run(std::uint64_t maxInstructions, int stopPc = -1);
+  // Runs until maxInstructions Step() calls were made, PC reaches an address
+  // whose byte in `marks` has a bit of `mask` set, or `cycles` reaches
+  // `cycleLimit` (both checked before each step). Returns the steps made.
+  std::uint64_t RunToMark(std::uint64_t maxInstructions, const std::uint8_t* marks,
+                          std::uint8_t mask, std::uint64_t cycleLimit);
+
+  // Counting for coverage and profiles (null: off, the default). The counts
+  // belong to the caller and must outlive their use here. Without counts the
+  // execute loop is one without any counting code.
+  void SetCounts(ExecutionCounts* counts) { counts_ = counts; }
+  ExecutionCounts* Counts() const { return counts_; }
+  // Machine cycles of an instruction by its opcode.
+  static int CyclesOf(std::uint8_t opcode);
 
   std::uint16_t pc = 0;
   std::array<std::uint8_t, 65536> code{};   // program memory (MOVC)
@@ -53,8 +68,13 @@ class Cpu8051 {
 
   // Direct address space: <80h internal RAM, >=80h SFRs. Port reads return
   // latch AND pins, as a MOV from the port does on hardware.
-  std::uint8_t ReadDirect(std::uint8_t a);
-  void WriteDirect(std::uint8_t a, std::uint8_t v);
+  std::uint8_t ReadDirect(std::uint8_t a) { return a < 0x80 ? iram[a] : ReadSfrDirect(a); }
+  void WriteDirect(std::uint8_t a, std::uint8_t v) {
+    if (a < 0x80)
+      iram[a] = v;
+    else
+      SfrWrite(a, v);
+  }
 
   // Debugger view of an SFR: no side effects (SBUF shows the receive buffer,
   // ports show the latch, PSW includes the current parity).
@@ -96,6 +116,13 @@ class Cpu8051 {
   struct Ops;  // instruction handlers, defined in Cpu8051.cpp
   friend struct Ops;
 
+  template <bool kCount>
+  int StepAs();
+  template <bool kCount, class Stop>
+  std::uint64_t RunAs(std::uint64_t maxInstructions, Stop stop);
+  void CountFlow(std::uint8_t op, std::uint16_t at);  // calls and returns, when counting
+
+  std::uint8_t ReadSfrDirect(std::uint8_t a);     // program read of an SFR (ports: latch & pins)
   void SfrWrite(std::uint8_t a, std::uint8_t v);  // program write with side effects
   void Refresh();                                 // derived state after control SFR changes
   void EvalPins();
@@ -121,6 +148,7 @@ class Cpu8051 {
   int rxCount_ = 0;  // cycles until the byte being received is complete
   bool rxHeld_ = false;
   std::deque<std::uint8_t> rxQueue_;
+  ExecutionCounts* counts_ = nullptr;
 };
 
 }  // namespace kzemu

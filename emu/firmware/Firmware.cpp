@@ -889,13 +889,37 @@ void Firmware::ResetChip() {
 }
 
 void Firmware::RunBudget() {
-  for (std::uint32_t i = 0; i < cfg_.budget; ++i) {
-    if ((bp_[cpu_.pc] & 0x04) != 0) {
-      EnterMonitor(StopReason::kBreakpoint);
-      return;
-    }
-    cpu_.Step();
+  cpu_.RunToMark(cfg_.budget, bp_.data(), 0x04, cycleLimit_);
+  const bool atBreakpoint = (bp_[cpu_.pc] & 0x04) != 0;
+  // A breakpoint reached with the limit used up exactly still counts as
+  // reached; one reached by an instruction that went past the limit not.
+  if (cpu_.cycles > cycleLimit_ || (cpu_.cycles == cycleLimit_ && !atBreakpoint)) {
+    cycleLimit_ = UINT64_MAX;
+    limitReached_ = true;
+    EnterMonitor(StopReason::kRequest);
+  } else if (atBreakpoint) {
+    EnterMonitor(StopReason::kBreakpoint);
   }
+}
+
+// ---------------------------------------------------------------- counts --
+
+void Firmware::StartCounts(const std::vector<std::uint32_t>& regions) {
+  cpu_.SetCounts(nullptr);
+  counts_ = std::make_unique<ExecutionCounts>(regions);
+  counts_->start = {cpu_.cycles, cpu_.instructions, cpu_.interrupts};
+  cpu_.SetCounts(counts_.get());
+}
+
+void Firmware::StopCounts() {
+  cpu_.SetCounts(nullptr);
+  counts_.reset();
+}
+
+void Firmware::SetCycleLimit(std::uint64_t cycles) {
+  limitReached_ = false;
+  cycleLimit_ =
+      cycles == 0 || cycles > UINT64_MAX - cpu_.cycles ? UINT64_MAX : cpu_.cycles + cycles;
 }
 
 }  // namespace kzemu

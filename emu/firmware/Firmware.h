@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cpu/Cpu8051.h"
+#include "cpu/ExecutionCounts.h"
 
 namespace kzemu {
 
@@ -104,6 +105,19 @@ class Firmware {
 
   const FirmwareConfig& Config() const { return cfg_; }
   Cpu8051& Cpu() { return cpu_; }
+
+  // ---- counts for coverage and profiles (see ExecutionCounts) ----
+  // Starts counting afresh with the host's region table (65536 entries, or
+  // empty), replacing earlier counts.
+  void StartCounts(const std::vector<std::uint32_t>& regions);
+  void StopCounts();
+  const ExecutionCounts* Counts() const { return counts_.get(); }
+  // A running target stops by itself once it has used `cycles` more machine
+  // cycles, as if the driver had asked it to stop (0: no limit): at the
+  // first instruction boundary at the limit, or past it even at a
+  // breakpoint. Arming a limit clears the note that one was reached.
+  void SetCycleLimit(std::uint64_t cycles);
+  bool CycleLimitReached() const { return limitReached_; }
 
   // ---- state, for tests and the packaging ----
   int Pod() const { return cfg_.pod; }
@@ -215,6 +229,9 @@ class Firmware {
   // Execution.
   bool executing_ = false;
   UserRegs user_;
+  std::uint64_t cycleLimit_ = UINT64_MAX;  // CPU cycle total at which a run stops
+  bool limitReached_ = false;
+  std::unique_ptr<ExecutionCounts> counts_;
 };
 
 }  // namespace kzemu

@@ -66,6 +66,11 @@ bool Emulator::Unplugged() {
   return firmware_->Unplugged();
 }
 
+void Emulator::With(const std::function<void(Firmware&)>& use) {
+  std::lock_guard<std::mutex> hold(lock_);
+  use(*firmware_);
+}
+
 }  // namespace kzemu
 
 extern "C" KZEMU_EXPORT int kz51emu_configure(const char* settings) {

@@ -3,6 +3,7 @@
 // KZ51_EMU, or from kz51emu_configure) and its firmware. Both platform
 // packagings serve packets through it; they own only the pipes.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +30,8 @@ class Emulator {
   // is due; `delayMs` receives the reply delay to apply before sending.
   bool Serve(const Packet& cmd, Packet& reply, std::uint32_t& delayMs);
   bool Unplugged();
+  // Runs `use` on the firmware under the emulator's lock, between packets.
+  void With(const std::function<void(Firmware&)>& use);
 
  private:
   Emulator();

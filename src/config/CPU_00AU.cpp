@@ -16,14 +16,11 @@ TCPU_00AF::TCPU_00AF(const OptionDialogContext& ctx) : ctx_(ctx) {
 
 void TCPU_00AF::Run() {
   TargetConfig& rec = ctx_.config;
-  (*this)[kXDATA].selected = ItemFor(rec.SixClockMode, 2);
-  (*this)[kXTAL2].selected = ItemFor(rec.Xtal2Clock, 2);
+  (*this)[kXDATA].selected = ItemOrZero(rec.SixClockMode, 2);
+  (*this)[kXTAL2].selected = ItemOrZero(rec.Xtal2Clock, 2);
   if (!ctx_.ui.RunModal(*this)) return;
-  // A group left without a choice keeps the stored value.
-  const int xdata = (*this)[kXDATA].selected;
-  const int xtal2 = (*this)[kXTAL2].selected;
-  if (xdata >= 0) rec.SixClockMode = xdata == 1 ? 1 : 0;
-  if (xtal2 >= 0) rec.Xtal2Clock = xtal2 == 1 ? 1 : 0;
+  rec.SixClockMode = (*this)[kXDATA].selected == 1 ? 1 : 0;
+  rec.Xtal2Clock = (*this)[kXTAL2].selected == 1 ? 1 : 0;
 }
 
 }  // namespace kz

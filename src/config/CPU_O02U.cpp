@@ -1,5 +1,7 @@
 #include "config/CPU_O02U.h"
 
+#include <algorithm>
+
 namespace kz {
 
 TCPU_O02F::TCPU_O02F(const OptionDialogContext& ctx) : ctx_(ctx) {
@@ -45,12 +47,13 @@ void TCPU_O02F::OnClick(int id) {
 
 void TCPU_O02F::Run() {
   TargetConfig& rec = ctx_.config;
-  (*this)[kSpeed].selected = ItemFor(rec.SixClockMode, 2);
-  (*this)[kXTAL2].selected = ItemFor(rec.Xtal2Clock, 2);
-  (*this)[kWDT].selected = ItemFor(rec.WatchdogMode, 3);
-  (*this)[kXDATAMemory].selected = rec.XdataOnEmulator == 1 ? 0 : rec.XdataOnEmulator == 0 ? 1 : -1;
-  (*this)[kIRST].selected = ItemFor(rec.TargetResetMode, 3);
-  (*this)[kORST].selected = ItemFor(rec.EmulatorResetMode, 2);
+  // Stored values no item stands for open as 0, as target preparation reads them.
+  (*this)[kSpeed].selected = ItemOrZero(rec.SixClockMode, 2);
+  (*this)[kXTAL2].selected = ItemOrZero(rec.Xtal2Clock, 2);
+  (*this)[kWDT].selected = ItemOrZero(rec.WatchdogMode, 3);
+  (*this)[kXDATAMemory].selected = rec.XdataOnEmulator == 1 ? 0 : 1;
+  (*this)[kIRST].selected = ItemOrZero(rec.TargetResetMode, 3);
+  (*this)[kORST].selected = ItemOrZero(rec.EmulatorResetMode, 2);
   const std::uint32_t shown = ctx_.details.DetailWord[2] & 0xFF;
   for (int n = 0; n < 8; ++n) {
     Control& box = (*this)[kD_D0 + n];
@@ -59,17 +62,16 @@ void TCPU_O02F::Run() {
   }
   ORSTClick();
   if (!ctx_.ui.RunModal(*this)) return;
-  // Groups without a choice keep their stored values; hidden boxes count.
+  // Every group holds a choice from the opening on; hidden boxes count.
   auto store = [this](int id, std::uint8_t& field) {
-    if ((*this)[id].selected >= 0) field = static_cast<std::uint8_t>((*this)[id].selected);
+    field = static_cast<std::uint8_t>(std::max((*this)[id].selected, 0));
   };
   store(kSpeed, rec.SixClockMode);
   store(kXTAL2, rec.Xtal2Clock);
   store(kWDT, rec.WatchdogMode);
   store(kIRST, rec.TargetResetMode);
   store(kORST, rec.EmulatorResetMode);
-  const int xdata = (*this)[kXDATAMemory].selected;
-  if (xdata >= 0) rec.XdataOnEmulator = xdata == 0 ? 1 : 0;
+  rec.XdataOnEmulator = (*this)[kXDATAMemory].selected == 0 ? 1 : 0;
   std::uint8_t mask = 0;
   for (int n = 0; n < 8; ++n)
     if (!(*this)[kD_D0 + n].checked) mask = static_cast<std::uint8_t>(mask | (1u << n));

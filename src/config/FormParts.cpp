@@ -45,4 +45,8 @@ int ItemFor(int value, int itemCount) {
   return value >= 0 && value < itemCount ? value : -1;
 }
 
+int ItemOrZero(int value, int itemCount) {
+  return value >= 0 && value < itemCount ? value : 0;
+}
+
 }  // namespace kz

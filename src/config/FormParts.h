@@ -51,5 +51,8 @@ std::string ByteReadOut(const std::string& prefix, std::uint8_t value);
 // A radio group's item for a value: the value when it names an item, else
 // no choice (-1), so a stored value no item stands for is shown as no choice.
 int ItemFor(int value, int itemCount);
+// The item of a stored switch that the dialogs treat as 0 when it is out of
+// range, as target preparation does.
+int ItemOrZero(int value, int itemCount);
 
 }  // namespace kz

@@ -247,13 +247,17 @@ void TPrjOptF::RebuildSelectionLists(bool readChoices) {
 }
 
 void TPrjOptF::StoreProjectDialog() {
-  std::int32_t hz = 0;
-  if (!ParseCrystalText((*this)[kOscStr].text, hz)) return;
   TargetConfig& rec = ctx_.config;
-  rec.CrystalHz = hz;
-  rec.EmulatorIndex = std::max(ListedEmulatorRow((*this)[kListBoxEmu].selected), 0);
-  rec.PodIndex = std::max(ListedPodSlot((*this)[kListBoxPOD].selected), 0);
-  if (ctx_.pods[static_cast<std::size_t>(rec.PodIndex)].Family != openingFamily_) {
+  // A text that is no integer leaves the frequency and the list choices as
+  // they are; the family check below runs either way.
+  std::int32_t hz = 0;
+  if (ParseCrystalText((*this)[kOscStr].text, hz)) {
+    rec.CrystalHz = hz;
+    rec.EmulatorIndex = std::max(ListedEmulatorRow((*this)[kListBoxEmu].selected), 0);
+    rec.PodIndex = std::max(ListedPodSlot((*this)[kListBoxPOD].selected), 0);
+  }
+  const auto pod = static_cast<std::size_t>(InRange(rec.PodIndex, kPodSlotCount));
+  if (ctx_.pods[pod].Family != openingFamily_) {
     rec.PodFamilyChanged = 1;
     FillProjectDialog();
   }
@@ -311,6 +315,13 @@ void TPrjOptF::OnClick(int id) {
     default:
       break;
   }
+}
+
+std::string TPrjOptF::TextRefusal(int id, const std::string& text) const {
+  std::int32_t hz = 0;
+  if (id != kOscStr || ParseCrystalText(text, hz)) return {};
+  return ctx_.message(664) + ": \"" + text + "\" is not a whole number of hertz; the field keeps " +
+         FindId(kOscStr)->text;
 }
 
 void TPrjOptF::OnChange(int id) {

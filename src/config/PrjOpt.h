@@ -74,6 +74,8 @@ class TPrjOptF : public Form {
 
   void OnClick(int id) override;
   void OnChange(int id) override;
+  // A frequency text that is not an integer is refused where a renderer asks.
+  std::string TextRefusal(int id, const std::string& text) const override;
 
   // The pod number (1..40) the option button opens the dialog of; 0 when the
   // emulator offers no pod.

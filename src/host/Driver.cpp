@@ -180,6 +180,7 @@ std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
         break;
       case 0x30A:
         host.window = value;
+        ports_.ui.SetHostWindow(value);  // the dialogs are modal to it
         break;
       case 0x30B:
         host.kept30B = value;

@@ -18,6 +18,11 @@
 //     false and copy nothing.
 //  6. A handler may run another form modally through the Ui port; that form
 //     is shown above the one whose handler runs it.
+//  7. A renderer that takes an edit's text as a whole typed line (the
+//     terminal) asks TextRefusal first and, when it answers a reason, shows
+//     the reason and keeps the previous text. A renderer whose edits take
+//     keystrokes leaves the text as typed; OK then skips what the dialog
+//     cannot use.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -105,12 +110,19 @@ class Form {
       if (c.id == id) return &c;
     return nullptr;
   }
+  const Control* FindId(int id) const {
+    for (const auto& c : controls)
+      if (c.id == id) return &c;
+    return nullptr;
+  }
   // The control of that id; the dialog classes only ask for their own ids.
   Control& operator[](int id) { return *FindId(id); }
 
   // Events raised by a renderer, with the control's id.
   virtual void OnClick(int /*id*/) {}
   virtual void OnChange(int /*id*/) {}
+  // Why a typed text cannot go into the edit of that id; empty when it can.
+  virtual std::string TextRefusal(int /*id*/, const std::string& /*text*/) const { return {}; }
 };
 
 }  // namespace kz

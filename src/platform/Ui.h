@@ -30,6 +30,9 @@ class Ui {
   virtual bool RunModal(Form& form) = 0;
   // Redraws the progress window from its model.
   virtual void UpdateProgress(const ProgressView& view) = 0;
+  // The window the host registered (0: none). Dialogs and message boxes are
+  // modal to it, so the host takes no input while one is up.
+  virtual void SetHostWindow(std::uintptr_t window) = 0;
 };
 
 }  // namespace kz

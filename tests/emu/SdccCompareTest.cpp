@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cpu/Cpu8051.h"
+#include "cpu/ExecutionCounts.h"
 #include "emu/SdccFiles.h"
 
 namespace fs = std::filesystem;
@@ -144,6 +145,40 @@ TEST_P(SdccCompare, FinalStateMatchesUcsim) {
     mine.instructions = cpu.instructions;
     mine.cycles = cpu.cycles;
     mine.interrupts = cpu.interrupts;
+  }
+
+  // --- this core again, counting: the same program does the same, and the
+  // counts add up to the totals ---
+  {
+    kzemu::Cpu8051 cpu;
+    std::string err;
+    ASSERT_TRUE(cpu.LoadIntelHex(ReadFile(ihx), &err)) << err;
+    std::string serial;
+    cpu.onSerialTx = [&](std::uint8_t b) { serial.push_back(static_cast<char>(b)); };
+    kzemu::ExecutionCounts counts({});
+    cpu.SetCounts(&counts);
+    cpu.Run(50'000'000, static_cast<int>(done));
+    EXPECT_EQ(cpu.pc, mine.pc);
+    EXPECT_EQ(cpu.iram, mine.iram);
+    EXPECT_TRUE(std::equal(cpu.xdata.begin(), cpu.xdata.end(), mine.xdata.begin()));
+    EXPECT_EQ(serial, mine.serial);
+    EXPECT_EQ(cpu.cycles, mine.cycles);
+    std::uint64_t executed = 0, cycles = 0, calls = 0, interrupts = 0;
+    for (unsigned a = 0; a < 65536; ++a) {
+      const std::uint64_t n = counts.Executions()[a];
+      executed += n;
+      cycles += n * static_cast<std::uint64_t>(kzemu::Cpu8051::CyclesOf(cpu.code[a])) +
+                counts.ExtraCyclesAt(static_cast<std::uint16_t>(a));
+      const std::uint8_t op = cpu.code[a];
+      if (op == 0x12 || (op & 0x1F) == 0x11) calls += n;
+    }
+    EXPECT_EQ(executed, mine.instructions);
+    EXPECT_EQ(cycles, mine.cycles);  // no idle mode in these programs
+    std::uint64_t edgeCalls = 0;
+    for (const auto& e : counts.Calls(cpu.cycles, cpu.instructions))
+      (e.interrupt ? interrupts : edgeCalls) += e.count;
+    EXPECT_EQ(edgeCalls, calls);
+    EXPECT_EQ(interrupts, mine.interrupts);
   }
 
   // --- s51 ---

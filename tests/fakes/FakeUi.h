@@ -40,6 +40,8 @@ class FakeUi : public Ui {
     return ok;
   }
   void UpdateProgress(const ProgressView& view) override { progress.push_back(view); }
+  void SetHostWindow(std::uintptr_t window) override { hostWindow = window; }
+  std::uintptr_t hostWindow = 0;
 };
 
 class FakeSystem : public System {

@@ -203,6 +203,48 @@ TEST(Kz51Script, EveryCommandInOneSession) {
   EXPECT_EQ(nth("where", 1)["pc"], 0);
 }
 
+// gdb's short forms run the same rows as the long names: the same session
+// twice, once spelled each way, gives the same results.
+TEST(Kz51Script, ShortFormsRunTheirCommands) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"connect", "connect"},
+      {"load " + kExample, "load " + kExample},
+      {"break fill", "b fill"},
+      {"break done", "b done"},
+      {"breaks", "info breakpoints"},
+      {"breaks", "i b"},
+      {"go", "c"},
+      {"regs", "i r"},
+      {"regs", "info registers"},
+      {"print buffer", "p buffer"},
+      {"step", "s"},
+      {"next", "n"},
+      {"stepi", "si"},
+      {"finish", "fin"},
+      {"delete 1", "d 1"},
+      {"go", "continue"},
+      {"help break", "help b"},
+  };
+  std::vector<std::string> longForms, shortForms;
+  for (const auto& [l, s] : rows) {
+    longForms.push_back(l);
+    shortForms.push_back(s);
+  }
+  const Outcome a = Kz51(JsonCommands(longForms));
+  const Outcome b = Kz51(JsonCommands(shortForms));
+  ASSERT_EQ(a.status, 0) << a.out << a.err;
+  ASSERT_EQ(b.status, 0) << b.out << b.err;
+  ASSERT_EQ(a.objects.size(), rows.size());
+  ASSERT_EQ(b.objects.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    Json x = a.objects[i], y = b.objects[i];
+    EXPECT_EQ(y["command"], rows[i].second);
+    x.erase("command");
+    y.erase("command");
+    EXPECT_EQ(x, y) << rows[i].first << " / " << rows[i].second;
+  }
+}
+
 TEST(Kz51Script, BreakpointCommandsRunWhenTheBreakpointActs) {
   const Outcome r = Kz51(JsonCommands(
       {"connect", "load " + kExample, "break fill command print log", "break done", "go"}));

@@ -25,11 +25,19 @@ struct Outcome {
   int sixClockMode = -1;
 };
 
+// How the child starts: its standard files and the record it opens with.
+struct Start {
+  bool stdinFromNull = false;
+  bool outputsToNull = false;  // stdout and stderr away from the terminal
+  std::int32_t podIndex = 0;
+  std::uint8_t emulatorResetMode = 0;
+};
+
 // Runs the project dialog with the terminal renderer in a child whose
 // terminal is the pty; the child reports the record through a pipe.
 class PtyDialog {
  public:
-  explicit PtyDialog(bool stdinFromNull = false) {
+  explicit PtyDialog(Start start = {}) {
     dir_.Write(kDeviceDatabaseFileName, test::BuildDatabase({{"Alpha", {{"A1", 1u}, {"A2", 2u}}},
                                                              {"\xD0\xBE\xC6\xAC", {{"B1", 2u}}}}));
     int fds[2];
@@ -37,11 +45,17 @@ class PtyDialog {
     pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
       close(fds[0]);
-      if (stdinFromNull) std::freopen("/dev/null", "r", stdin);
+      if (start.stdinFromNull) std::freopen("/dev/null", "r", stdin);
+      if (start.outputsToNull) {
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+      }
       DeviceDatabase db;
       db.LoadDeviceDatabase(dir_.Prefix());
       TargetConfig config{};
       config.CrystalHz = 10000000;
+      config.PodIndex = start.podIndex;
+      config.EmulatorResetMode = start.emulatorResetMode;
       CpuDetails details;
       PodTable pods = kPodSlots;
       PosixUi ui;
@@ -145,10 +159,90 @@ TEST(TerminalForms, CancelKeepsClicksAndDropsTheFrequency) {
 }
 
 TEST(TerminalForms, WithoutATerminalOnStdinTheDialogCancels) {
-  PtyDialog d(true);
+  PtyDialog d({.stdinFromNull = true});
   const Outcome o = d.Result();
   EXPECT_EQ(o.ok, 0);
   EXPECT_TRUE(d.Expect("answered Cancel"));
+}
+
+// With stdout and stderr redirected the menu still reaches the person.
+TEST(TerminalForms, TheMenuGoesToTheTerminalWhenOnlyStdinIsOne) {
+  PtyDialog d({.outputsToNull = true});
+  ASSERT_TRUE(d.Expect("== Emulator option ==")) << d.Screen();
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("o");
+  EXPECT_EQ(d.Result().ok, 1);
+}
+
+TEST(TerminalForms, AFrequencyThatIsNoNumberIsRefusedInTheMenu) {
+  PtyDialog d;
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("5");
+  ASSERT_TRUE(d.Expect("text [10000000]: "));
+  d.Type("11059200");
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("5");
+  ASSERT_TRUE(d.Expect("text [11059200]: "));
+  d.Type("12 MHz");
+  ASSERT_TRUE(d.Expect(
+      "Oscillator(Hz): \"12 MHz\" is not a whole number of hertz; the field keeps 11059200"))
+      << d.Screen();
+  ASSERT_TRUE(d.Expect("5) Oscillator(Hz): 11059200"));
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("o");
+  const Outcome o = d.Result();
+  EXPECT_EQ(o.ok, 1);
+  EXPECT_EQ(o.crystalHz, 11059200);
+}
+
+// O0B (pod 9): each sector entry names its address range under the table's
+// heading, and the boot vector field its title.
+TEST(TerminalForms, SectorEntriesAndTheBootVectorAreNamed) {
+  PtyDialog d({.podIndex = 8});
+  ASSERT_TRUE(d.Expect("2) Select POD: Pod 51-J")) << d.Screen();
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("4");  // POD Setting
+  ASSERT_TRUE(d.Expect("== POD Setting ==")) << d.Screen();
+  ASSERT_TRUE(d.Expect("   -- Secotor security bits --\r\n")) << d.Screen();
+  ASSERT_TRUE(d.Expect(" 6) 0000-03FF GEDIS: [ ]"));
+  ASSERT_TRUE(d.Expect(" 8) 0000-03FF MOVCDIS: [ ]"));
+  ASSERT_TRUE(d.Expect("29) 1C00-1FFF MOVCDIS: [ ]"));
+  ASSERT_TRUE(d.Expect("35) Boot Vector: 00H  (disabled)")) << d.Screen();
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("35");
+  ASSERT_TRUE(d.Expect("Boot Vector is disabled"));
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("34");  // Boot Status
+  ASSERT_TRUE(d.Expect("35) Boot Vector: 00H\r\n")) << d.Screen();
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("c");
+  ASSERT_TRUE(d.Expect("== Emulator option =="));
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("c");
+  EXPECT_EQ(d.Result().ok, 0);
+}
+
+// O02F (pod 1): IRST is disabled while ORST is on item 1 and keeps its number,
+// and so does everything after it.
+TEST(TerminalForms, MenuNumbersStayWhenAControlIsDisabled) {
+  PtyDialog d({.emulatorResetMode = 1});
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("4");  // POD Setting
+  ASSERT_TRUE(d.Expect("== POD Setting =="));
+  ASSERT_TRUE(d.Expect("5) Target reset function select: Disable target reset  (disabled)"))
+      << d.Screen();
+  ASSERT_TRUE(d.Expect("6) Emulator reset function select: Emulator reset CPU + target board"));
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("6");
+  ASSERT_TRUE(d.Expect("item: "));
+  d.Type("1");
+  ASSERT_TRUE(d.Expect("5) Target reset function select: Disable target reset\r\n")) << d.Screen();
+  ASSERT_TRUE(d.Expect("6) Emulator reset function select: Emulator reset CPU only"));
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("c");
+  ASSERT_TRUE(d.Expect("choice: "));
+  d.Type("c");
+  EXPECT_EQ(d.Result().ok, 0);
 }
 
 }  // namespace

@@ -56,6 +56,8 @@ class PosixUi : public Ui {
   void MessageBox(MessageKind kind, const std::string& text) override;
   bool RunModal(Form& form) override;
   void UpdateProgress(const ProgressView& view) override;
+  // The terminal has no windows to keep out of the way.
+  void SetHostWindow(std::uintptr_t) override {}
 
  private:
   bool barShown_ = false;

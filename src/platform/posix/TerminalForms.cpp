@@ -1,7 +1,12 @@
 // The terminal renderer of form models: each form as a numbered menu of its
-// controls on stderr, answered line by line on stdin. Only used while stdin
-// is a terminal.
+// controls, answered line by line. Only used while stdin is a terminal; the
+// menu and its prompts go to that terminal (/dev/tty), so they reach the
+// person even when stdout or stderr are redirected.
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,14 +17,46 @@ namespace kz {
 
 namespace {
 
-// A line from stdin without its end; false at the end of input.
-bool ReadLine(std::string& line) {
-  line.clear();
-  int c;
-  while ((c = std::fgetc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return c != EOF || !line.empty();
-}
+// The person's terminal: /dev/tty for both ways, else stdin and stderr.
+class Terminal {
+ public:
+  Terminal() : fd_(open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY)) {}
+  ~Terminal() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  void Say(const std::string& text) {
+    const int out = fd_ >= 0 ? fd_ : STDERR_FILENO;
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = write(out, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  // A line without its end; false at the end of input. Reads byte by byte,
+  // so nothing typed after the line is taken from the terminal.
+  bool ReadLine(std::string& line) {
+    const int in = fd_ >= 0 ? fd_ : STDIN_FILENO;
+    line.clear();
+    for (;;) {
+      char c = 0;
+      const ssize_t n = read(in, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return !line.empty();
+      if (c == '\n') break;
+      line += c;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  }
+
+ private:
+  int fd_;
+};
 
 bool ParseNumber(const std::string& s, int& n) {
   if (s.empty() || s.size() > 6) return false;
@@ -31,8 +68,8 @@ bool ParseNumber(const std::string& s, int& n) {
   return true;
 }
 
-bool Interactive(const Control& c) {
-  if (!c.visible || !c.enabled) return false;
+// Controls a person acts on; each gets a menu number for the life of the menu.
+bool Actionable(const Control& c) {
   switch (c.kind) {
     case ControlKind::ListBox:
     case ControlKind::DropDownList:
@@ -47,16 +84,53 @@ bool Interactive(const Control& c) {
   }
 }
 
-// What a control is called: its caption, else the label right above it.
-std::string Title(const Form& form, const Control& c) {
-  if (!c.caption.empty() && c.kind != ControlKind::Edit) return c.caption;
+bool SameRow(const Bounds& a, const Bounds& b) {
+  return a.y < b.y + b.h && b.y < a.y + a.h;
+}
+
+// The nearest visible label left of the control in its row and container:
+// a sector table's address range, an edit field's title.
+const Control* RowLabel(const Form& form, const Control& c) {
+  const Control* best = nullptr;
+  for (const Control& l : form.controls) {
+    if (l.kind != ControlKind::Label || !l.visible || l.parent != c.parent) continue;
+    if (l.bounds.x + l.bounds.w > c.bounds.x || !SameRow(l.bounds, c.bounds)) continue;
+    if (best == nullptr || l.bounds.x > best->bounds.x) best = &l;
+  }
+  return best;
+}
+
+// The nearest visible label right above the control, in its column.
+const Control* LabelAbove(const Form& form, const Control& c, int maxGap) {
   const Control* best = nullptr;
   for (const Control& l : form.controls) {
     if (l.kind != ControlKind::Label || !l.visible || l.bounds.x != c.bounds.x) continue;
-    if (l.bounds.y + l.bounds.h > c.bounds.y) continue;
+    const int gap = c.bounds.y - (l.bounds.y + l.bounds.h);
+    if (gap < 0 || gap > maxGap) continue;
     if (best == nullptr || l.bounds.y > best->bounds.y) best = &l;
   }
-  return best != nullptr ? best->caption : c.name;
+  return best;
+}
+
+// What a control is called: a check box by its row's label and its caption
+// ("0000-03FF GEDIS"), an edit field by its label, else its caption or the
+// label above it.
+std::string Title(const Form& form, const Control& c) {
+  const Control* row = RowLabel(form, c);
+  if (c.kind == ControlKind::CheckBox && row != nullptr && c.parent != 0)
+    return row->caption + " " + c.caption;
+  if (c.kind != ControlKind::Edit && !c.caption.empty()) return c.caption;
+  if (row != nullptr && !row->caption.empty()) return row->caption;
+  const Control* above = LabelAbove(form, c, 1 << 20);
+  return above != nullptr ? above->caption : c.name;
+}
+
+// The heading of a panel or group box: its caption, else the label right
+// above it ("Secotor security bits" over the sector table).
+std::string Heading(const Form& form, const Control& container) {
+  if (!container.caption.empty()) return container.caption;
+  const Control* above = LabelAbove(form, container, 8);
+  return above != nullptr ? above->caption : std::string();
 }
 
 std::string Value(const Control& c) {
@@ -76,37 +150,54 @@ std::string Value(const Control& c) {
   }
 }
 
-void Show(const Form& form, const std::vector<int>& menu) {
-  std::fprintf(stderr, "\n== %s ==\n", GbkToUtf8(form.caption).c_str());
+std::string Number(std::size_t n, int width) {
+  std::string s = std::to_string(n);
+  return std::string(s.size() < static_cast<std::size_t>(width) ? width - s.size() : 0, ' ') + s;
+}
+
+void Show(Terminal& tty, Form& form, const std::vector<int>& menu) {
+  std::string out = "\n== " + GbkToUtf8(form.caption) + " ==\n";
   for (const Control& c : form.controls)
     if (c.kind == ControlKind::Label && c.visible && c.enabled && c.name.rfind("Label", 0) == 0 &&
         c.caption.find(": ") != std::string::npos)
-      std::fprintf(stderr, "   %s\n", GbkToUtf8(c.caption).c_str());  // read-outs
+      out += "   " + GbkToUtf8(c.caption) + "\n";  // read-outs
+  int container = 0;
   for (std::size_t i = 0; i < menu.size(); ++i) {
     const Control& c = form.controls[static_cast<std::size_t>(menu[i])];
+    if (!c.visible) continue;  // hidden since the menu opened: its number stays unused
+    if (c.parent != container) {
+      container = c.parent;
+      const Control* box = form.FindId(container);
+      if (box != nullptr &&
+          (box->kind == ControlKind::Panel || box->kind == ControlKind::GroupBox)) {
+        const std::string heading = Heading(form, *box);
+        if (!heading.empty()) out += "   -- " + GbkToUtf8(heading) + " --\n";
+      }
+    }
     const std::string value = Value(c);
-    std::fprintf(stderr, "%3zu) %s%s%s\n", i + 1, GbkToUtf8(Title(form, c)).c_str(),
-                 value.empty() && c.kind == ControlKind::Button ? "" : ": ",
-                 GbkToUtf8(value).c_str());
+    out += Number(i + 1, 3) + ") " + GbkToUtf8(Title(form, c));
+    if (!(value.empty() && c.kind == ControlKind::Button)) out += ": " + GbkToUtf8(value);
+    if (!c.enabled) out += "  (disabled)";
+    out += "\n";
   }
-  std::fprintf(stderr, "  o) OK   c) Cancel\nchoice: ");
-  std::fflush(stderr);
+  out += "  o) OK   c) Cancel\nchoice: ";
+  tty.Say(out);
 }
 
-// Lets the user act on one control; false when the input ended.
-bool Act(Form& form, Control& c) {
+// Lets the person act on one control; false when the input ended.
+bool Act(Terminal& tty, Form& form, Control& c) {
   std::string line;
   const int id = c.id;
   switch (c.kind) {
     case ControlKind::ListBox:
     case ControlKind::DropDownList:
     case ControlKind::RadioGroup: {
+      std::string out;
       for (std::size_t k = 0; k < c.items.size(); ++k)
-        std::fprintf(stderr, "  %c%3zu) %s\n", static_cast<int>(k) == c.selected ? '*' : ' ', k + 1,
-                     GbkToUtf8(c.items[k]).c_str());
-      std::fprintf(stderr, "item: ");
-      std::fflush(stderr);
-      if (!ReadLine(line)) return false;
+        out += std::string("  ") + (static_cast<int>(k) == c.selected ? '*' : ' ') +
+               Number(k + 1, 3) + ") " + GbkToUtf8(c.items[k]) + "\n";
+      tty.Say(out + "item: ");
+      if (!tty.ReadLine(line)) return false;
       int n = 0;
       if (!ParseNumber(line, n) || n < 1 || n > static_cast<int>(c.items.size())) return true;
       c.selected = n - 1;
@@ -120,12 +211,18 @@ bool Act(Form& form, Control& c) {
       c.checked = !c.checked;
       form.OnClick(id);
       return true;
-    case ControlKind::Edit:
-      std::fprintf(stderr, "text [%s]: ", GbkToUtf8(c.text).c_str());
-      std::fflush(stderr);
-      if (!ReadLine(line)) return false;
-      c.text = Utf8ToGbk(line);
+    case ControlKind::Edit: {
+      tty.Say("text [" + GbkToUtf8(c.text) + "]: ");
+      if (!tty.ReadLine(line)) return false;
+      const std::string text = Utf8ToGbk(line);
+      const std::string refusal = form.TextRefusal(id, text);
+      if (!refusal.empty()) {
+        tty.Say(GbkToUtf8(refusal) + "\n");
+        return true;
+      }
+      c.text = text;
       return true;
+    }
     default:
       form.OnClick(id);
       return true;
@@ -147,19 +244,28 @@ std::string Utf8ToGbk(const std::string& text) {
 }
 
 bool RunTerminalForm(Form& form) {
+  Terminal tty;
+  // Numbers are given once, to every control shown when the form opens, so
+  // a control that is disabled later keeps its number and the rest theirs.
+  std::vector<int> menu;
+  for (std::size_t i = 0; i < form.controls.size(); ++i)
+    if (Actionable(form.controls[i]) && form.controls[i].visible)
+      menu.push_back(static_cast<int>(i));
   std::string line;
   for (;;) {
-    std::vector<int> menu;
-    for (std::size_t i = 0; i < form.controls.size(); ++i)
-      if (Interactive(form.controls[i])) menu.push_back(static_cast<int>(i));
-    Show(form, menu);
-    if (!ReadLine(line)) return false;
+    Show(tty, form, menu);
+    if (!tty.ReadLine(line)) return false;
     if (line == "o" || line == "O") return true;
     if (line == "c" || line == "C") return false;
     int n = 0;
     if (!ParseNumber(line, n) || n < 1 || n > static_cast<int>(menu.size())) continue;
-    if (!Act(form, form.controls[static_cast<std::size_t>(menu[static_cast<std::size_t>(n - 1)])]))
-      return false;
+    Control& c = form.controls[static_cast<std::size_t>(menu[static_cast<std::size_t>(n - 1)])];
+    if (!c.visible) continue;
+    if (!c.enabled) {
+      tty.Say(GbkToUtf8(Title(form, c)) + " is disabled\n");
+      continue;
+    }
+    if (!Act(tty, form, c)) return false;
   }
 }
 

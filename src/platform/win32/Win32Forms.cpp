@@ -86,10 +86,57 @@ class TemplateWriter {
   int count_ = 0;
 };
 
+// The form models place their controls in pixels for the dialog font at 96
+// DPI. At another DPI the font grows, and every place and size grows with it
+// by the same ratio, measured on the font itself: at 144 DPI about half as
+// large again. At 96 DPI the ratio is exactly 1.
+struct Scale {
+  int numX = 1, denX = 1, numY = 1, denY = 1;
+  int X(int v) const { return MulDiv(v, numX, denX); }
+  int Y(int v) const { return MulDiv(v, numY, denY); }
+};
+
 struct Session {
   Form* form = nullptr;
   bool pushing = false;
+  Scale scale;
 };
+
+// Average character width (over the alphabet, as the dialog manager's base
+// units) and height of a font.
+SIZE FontCell(HDC dc, HFONT font) {
+  static const wchar_t kAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE extent{};
+  GetTextExtentPoint32W(dc, kAlphabet, 52, &extent);
+  TEXTMETRICW tm{};
+  GetTextMetricsW(dc, &tm);
+  SelectObject(dc, old);
+  return {extent.cx, tm.tmHeight};
+}
+
+Scale FontScale(HWND dlg) {
+  Scale s;
+  auto* font = reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0));
+  LOGFONTW lf{};
+  if (font == nullptr || GetObjectW(font, sizeof lf, &lf) == 0) return s;
+  HDC dc = GetDC(dlg);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  if (dpi > 0 && dpi != 96) {
+    LOGFONTW at96 = lf;
+    at96.lfHeight = MulDiv(lf.lfHeight, 96, dpi);
+    at96.lfWidth = MulDiv(lf.lfWidth, 96, dpi);
+    HFONT reference = CreateFontIndirectW(&at96);
+    if (reference != nullptr) {
+      const SIZE now = FontCell(dc, font), then = FontCell(dc, reference);
+      if (now.cx > 0 && now.cy > 0 && then.cx > 0 && then.cy > 0)
+        s = {now.cx, then.cx, now.cy, then.cy};
+      DeleteObject(reference);
+    }
+  }
+  ReleaseDC(dlg, dc);
+  return s;
+}
 
 // The dialogs open on this thread, innermost last: a nested dialog is owned
 // by the one whose handler opened it.
@@ -103,37 +150,40 @@ void SetText(HWND w, const std::string& text) {
   SetWindowTextW(w, GbkToWide(text).c_str());
 }
 
-void Place(HWND w, const Bounds& b, int extraHeight = 0) {
-  MoveWindow(w, b.x, b.y, b.w, b.h + extraHeight, FALSE);
+// Places a widget at model pixels; edges are scaled rather than sizes, so
+// controls that touch at 96 DPI still touch.
+void Place(HWND w, const Scale& s, const Bounds& b, int extraHeight = 0) {
+  const int x = s.X(b.x), y = s.Y(b.y);
+  MoveWindow(w, x, y, s.X(b.x + b.w) - x, s.Y(b.y + b.h + extraHeight) - y, FALSE);
 }
 
-void LayOut(HWND dlg, const Form& form) {
+void LayOut(HWND dlg, const Form& form, const Scale& s) {
   for (const Control& c : form.controls) {
     HWND w = Widget(dlg, c);
     switch (c.kind) {
       case ControlKind::Page:
         break;
       case ControlKind::DropDownList:
-        Place(w, c.bounds, 200);  // the height of the opened list
+        Place(w, s, c.bounds, 200);  // the height of the opened list
         break;
       case ControlKind::RadioGroup: {
-        Place(w, c.bounds);
+        Place(w, s, c.bounds);
         for (std::size_t k = 0; k < c.items.size(); ++k) {
-          const int y = c.bounds.y + 20 + static_cast<int>(k) * 18;
-          MoveWindow(GetDlgItem(dlg, RadioItemId(c.id, static_cast<int>(k))), c.bounds.x + 10, y,
-                     c.bounds.w - 16, 18, FALSE);
+          const Bounds item{c.bounds.x + 10, c.bounds.y + 20 + static_cast<int>(k) * 18,
+                            c.bounds.w - 16, 18};
+          Place(GetDlgItem(dlg, RadioItemId(c.id, static_cast<int>(k))), s, item);
         }
         break;
       }
       case ControlKind::PageControl:
       case ControlKind::Panel:
       case ControlKind::GroupBox:
-        Place(w, c.bounds);
+        Place(w, s, c.bounds);
         // Containers lie under the controls they hold.
         SetWindowPos(w, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         break;
       default:
-        Place(w, c.bounds);
+        Place(w, s, c.bounds);
         break;
     }
   }
@@ -274,12 +324,13 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
       Form& form = *s->form;
       const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(dlg, GWL_STYLE));
       const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(dlg, GWL_EXSTYLE));
-      RECT r{0, 0, form.clientWidth, form.clientHeight};
+      s->scale = FontScale(dlg);
+      RECT r{0, 0, s->scale.X(form.clientWidth), s->scale.Y(form.clientHeight)};
       AdjustWindowRectEx(&r, style, FALSE, exStyle);
       SetWindowPos(dlg, form.stayOnTop ? HWND_TOPMOST : nullptr, 0, 0, r.right - r.left,
                    r.bottom - r.top, SWP_NOMOVE | (form.stayOnTop ? 0 : SWP_NOZORDER));
       if (form.centred) Centre(dlg);
-      LayOut(dlg, form);
+      LayOut(dlg, form, s->scale);
       Push(dlg, *s);
       return TRUE;
     }
@@ -400,7 +451,23 @@ std::vector<WORD> BuildTemplate(const Form& form) {
 
 }  // namespace
 
-bool RunFormModal(Form& form) {
+HWND HostOwner(HWND host) {
+  if (host == nullptr || IsWindow(host) == FALSE) return nullptr;
+  HWND root = GetAncestor(host, GA_ROOT);
+  if (root == nullptr) return nullptr;
+  // Disabling a window of another thread waits for that thread. When the
+  // host's window does not answer (its thread waits for this call), the
+  // dialog opens without an owner rather than hang.
+  if (GetWindowThreadProcessId(root, nullptr) != GetCurrentThreadId()) {
+    DWORD_PTR ignored = 0;
+    if (SendMessageTimeoutW(root, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000, &ignored) ==
+        0)
+      return nullptr;
+  }
+  return root;
+}
+
+bool RunFormModal(Form& form, HWND host) {
   static const bool commonControls = [] {
     INITCOMMONCONTROLSEX icc;
     icc.dwSize = sizeof(icc);
@@ -414,7 +481,9 @@ bool RunFormModal(Form& form) {
   std::memcpy(tmpl.data(), words.data(), words.size() * sizeof(WORD));
   Session session;
   session.form = &form;
-  HWND owner = openDialogs.empty() ? nullptr : openDialogs.back();
+  // Modal to the host's window (the dialog manager disables it while the
+  // dialog is up), or to the dialog whose handler opened this one.
+  HWND owner = openDialogs.empty() ? HostOwner(host) : openDialogs.back();
   const INT_PTR r = DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
                                             reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()), owner,
                                             DialogProc, reinterpret_cast<LPARAM>(&session));

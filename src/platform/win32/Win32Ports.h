@@ -44,8 +44,10 @@ class Win32Ui : public Ui {
   void MessageBox(MessageKind kind, const std::string& text) override;
   bool RunModal(Form& form) override;
   void UpdateProgress(const ProgressView& view) override;
+  void SetHostWindow(std::uintptr_t window) override;
 
  private:
+  HWND hostWindow_ = nullptr;
   HWND progressWindow_ = nullptr;
   HWND progressBar_ = nullptr;
 };
@@ -57,7 +59,11 @@ std::wstring ToWide(const std::string& text);
 // ASCII and read the same. Never guessed: GBK bytes may also be valid UTF-8.
 std::wstring GbkToWide(const std::string& text);
 std::string WideToGbk(const std::wstring& text);
-// Shows the form as a modal dialog; true for OK.
-bool RunFormModal(Form& form);
+// The top-level window of the host's window, to own the driver's dialogs and
+// message boxes; none when the host registered none or its thread does not
+// answer.
+HWND HostOwner(HWND host);
+// Shows the form as a modal dialog, modal to the host's window; true for OK.
+bool RunFormModal(Form& form, HWND host);
 
 }  // namespace kz

@@ -184,6 +184,28 @@ TEST(FirmwareRun, StatusWhileExecutingAndStopRequest) {
   EXPECT_EQ(Le16(Status(fw), 0), 0x0008);
 }
 
+// The limit counts from when it is armed; the run stops at the first
+// instruction boundary at or past it, as a stop request would stop it, and
+// the limit is then spent.
+TEST(FirmwareRun, ACycleLimitStopsTheRunningTargetOnce) {
+  FirmwareConfig cfg;
+  cfg.budget = 1000;
+  Firmware fw(cfg);
+  Load(fw, kCountTo40);
+  SetBreakpoint(fw, 0x0100, 4);  // never reached
+  const std::uint64_t start = fw.Cpu().cycles;
+  fw.SetCycleLimit(50);
+  Send(fw, Cmd({78}));
+  EXPECT_EQ(Le16(Status(fw), 0), 0x0008);
+  EXPECT_TRUE(fw.CycleLimitReached());
+  EXPECT_GE(fw.Cpu().cycles - start, 50u);
+  EXPECT_LT(fw.Cpu().cycles - start, 52u);  // the longest instruction here takes 2
+  Send(fw, Cmd({78}));
+  EXPECT_EQ(Le16(Status(fw), 0), 0x0001);
+  fw.SetCycleLimit(0);
+  EXPECT_FALSE(fw.CycleLimitReached());
+}
+
 // The user's value of a register: from the monitor's save area (command 79)
 // where the pod's monitor owns it, else from the chip.
 std::uint8_t UserValue(Firmware& fw, const std::string& name) {

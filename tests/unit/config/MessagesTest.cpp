@@ -40,6 +40,7 @@ class RecordingUi : public Ui {
   void MessageBox(MessageKind, const std::string&) override {}
   bool RunModal(Form&) override { return false; }
   void UpdateProgress(const ProgressView& view) override { views.push_back(view); }
+  void SetHostWindow(std::uintptr_t) override {}
   std::vector<ProgressView> views;
 };
 

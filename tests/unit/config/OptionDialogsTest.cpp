@@ -42,9 +42,13 @@ TEST(Cpu00AF, LoadsChoicesAndStoresOnOkOnly) {
     std::uint8_t six2, xtal22;
   };
   const Case cases[] = {
-      {0, 0, 0, 0, 1, 1, true, 1, 1},   {1, 1, 1, 1, 0, 0, true, 0, 0},
-      {1, 0, 1, 0, 0, 1, false, 1, 0},  {2, 7, -1, -1, -1, -1, true, 2, 7},
-      {2, 0, -1, 0, 1, -1, true, 1, 0},
+      {0, 0, 0, 0, 1, 1, true, 1, 1},
+      {1, 1, 1, 1, 0, 0, true, 0, 0},
+      {1, 0, 1, 0, 0, 1, false, 1, 0},
+      // Values no item stands for open as 0; OK stores what the groups show.
+      {2, 7, 0, 0, -1, -1, true, 0, 0},
+      {2, 0, 0, 0, 1, -1, true, 1, 0},
+      {3, 9, 0, 0, -1, -1, false, 3, 9},
   };
   for (const Case& c : cases) {
     Rig r;
@@ -124,23 +128,40 @@ TEST(CpuO02F, OkStoresEveryControlHiddenBoxesIncluded) {
   EXPECT_EQ(r.config.MonitorPeripheralMask, 0xAA);  // unchecked boxes 1, 3, 5 and hidden 7
 }
 
-TEST(CpuO02F, ValuesNoItemStandsForAreKeptUntilChosen) {
-  Rig r;
-  r.config.WatchdogMode = 5;
-  r.config.TargetResetMode = 9;
-  r.config.XdataOnEmulator = 3;
-  r.config.SixClockMode = 2;
-  r.ui.play = [&](Form& f) {
-    EXPECT_EQ(f[TCPU_O02F::kWDT].selected, -1);
-    EXPECT_EQ(f[TCPU_O02F::kXDATAMemory].selected, -1);
-    Choose(f, TCPU_O02F::kSpeed, 0);
-    return true;
-  };
-  TCPU_O02F(r.Context()).Run();
-  EXPECT_EQ(r.config.WatchdogMode, 5);
-  EXPECT_EQ(r.config.TargetResetMode, 9);
-  EXPECT_EQ(r.config.XdataOnEmulator, 3);
-  EXPECT_EQ(r.config.SixClockMode, 0);
+// Stored values no item stands for are treated as 0 when the dialog opens:
+// the group shows the item of 0, OK stores it, Cancel stores nothing.
+TEST(CpuO02F, OutOfRangeValuesOpenAsZero) {
+  for (bool ok : {true, false}) {
+    Rig r;
+    r.config.SixClockMode = 2;
+    r.config.Xtal2Clock = 0xFF;
+    r.config.WatchdogMode = 5;
+    r.config.XdataOnEmulator = 3;
+    r.config.TargetResetMode = 9;
+    r.config.EmulatorResetMode = 4;
+    r.ui.play = [&](Form& f) {
+      EXPECT_EQ(f[TCPU_O02F::kSpeed].selected, 0);
+      EXPECT_EQ(f[TCPU_O02F::kXTAL2].selected, 0);
+      EXPECT_EQ(f[TCPU_O02F::kWDT].selected, 0);
+      EXPECT_EQ(f[TCPU_O02F::kXDATAMemory].selected, 1);  // 0: XDATA on the target board
+      EXPECT_EQ(f[TCPU_O02F::kIRST].selected, 0);
+      EXPECT_EQ(f[TCPU_O02F::kORST].selected, 0);
+      EXPECT_TRUE(f[TCPU_O02F::kIRST].enabled);  // ORST on item 0
+      return ok;
+    };
+    const TargetConfig before = r.config;
+    TCPU_O02F(r.Context()).Run();
+    if (!ok) {
+      EXPECT_EQ(std::memcmp(&before, &r.config, sizeof before), 0);
+      continue;
+    }
+    EXPECT_EQ(r.config.SixClockMode, 0);
+    EXPECT_EQ(r.config.Xtal2Clock, 0);
+    EXPECT_EQ(r.config.WatchdogMode, 0);
+    EXPECT_EQ(r.config.XdataOnEmulator, 0);
+    EXPECT_EQ(r.config.TargetResetMode, 0);
+    EXPECT_EQ(r.config.EmulatorResetMode, 0);
+  }
 }
 
 // ---- TCPU_O03F -----------------------------------------------------------

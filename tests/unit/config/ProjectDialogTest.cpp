@@ -240,19 +240,27 @@ TEST(ProjectDialog, FrequencyTextIsTakenByOkOnly) {
   }
 }
 
+// An invalid frequency text skips only the frequency: the family check of OK
+// still runs.
 TEST(ProjectDialog, FamilyChangeWithOkAndWithCancel) {
   for (bool ok : {true, false}) {
-    Rig r;
-    r.ui.play = [&](Form& f) {
-      ClickAt(f, TPrjOptF::kListBoxPOD, 10);  // the 11th pod for emulator 1: slot 18, family 1
-      return ok;
-    };
-    auto ctx = r.Context();
-    TPrjOptF f(ctx);
-    EXPECT_EQ(f.RunProjectDialog(), ok);
-    EXPECT_EQ(static_cast<std::int32_t>(r.config.PodIndex), 17);  // Cancel keeps the click
-    EXPECT_EQ(r.config.PodFamilyChanged, ok ? 1 : 0);
-    EXPECT_EQ(r.clockUpdates, ok ? 2 : 1);  // OK refills, clock update included
+    for (const char* text : {"12000000", "abc"}) {
+      Rig r;
+      r.config.CrystalHz = 1234;
+      r.ui.play = [&](Form& f) {
+        ClickAt(f, TPrjOptF::kListBoxPOD, 10);  // the 11th pod for emulator 1: slot 18, family 1
+        f[TPrjOptF::kOscStr].text = text;
+        return ok;
+      };
+      auto ctx = r.Context();
+      TPrjOptF f(ctx);
+      EXPECT_EQ(f.RunProjectDialog(), ok);
+      EXPECT_EQ(static_cast<std::int32_t>(r.config.PodIndex), 17);  // Cancel keeps the click
+      EXPECT_EQ(r.config.PodFamilyChanged, ok ? 1 : 0) << text;
+      EXPECT_EQ(r.clockUpdates, ok ? 2 : 1) << text;  // OK refills, clock update included
+      const bool taken = ok && text[0] != 'a';
+      EXPECT_EQ(static_cast<std::int32_t>(r.config.CrystalHz), taken ? 12000000 : 1234) << text;
+    }
   }
 }
 

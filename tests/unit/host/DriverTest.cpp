@@ -167,6 +167,7 @@ TEST_F(DriverTest, RegistrationStoresListedItemsOnly) {
   const HostRegistration before = d.host;
   EXPECT_EQ(d.AgInit(0x30C, 0x9999), 0);
   EXPECT_EQ(d.host.window, 0x1111u);
+  EXPECT_EQ(ui.hostWindow, 0x1111u);  // the dialogs are modal to it
   EXPECT_EQ(d.host.messageNumber, 0x8123u);
   EXPECT_EQ(d.host.breakpointAnchor, &anchor);
   EXPECT_EQ(d.host.pcCell, &cell);

@@ -1,7 +1,8 @@
 #pragma once
 // The commands of kz51, shared by scripts (-c, -f) and the interactive prompt.
 // Each command line gives one result: a JSON object (`--json`) or short
-// readable lines; a failure carries a sentence saying why.
+// readable lines; a failure carries a sentence saying why. The commands
+// themselves are the rows of the command table (CommandTable.h).
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -28,8 +29,12 @@ class Commands {
   // Runs one command line; the result has also gone to `out`.
   CommandResult Execute(const std::string& line);
 
-  // Text for `help` and `help COMMAND`.
+  // Text for `help` and `help COMMAND` (any spelling); "" for an unknown one.
   static std::string Help(const std::string& command);
+
+  // For the run handlers: where the results of breakpoint commands run
+  // during a run are collected (null: nowhere).
+  void CollectBreakpointCommands(std::vector<nlohmann::ordered_json>* into) { nested_ = into; }
 
  private:
   CommandResult Run(const std::string& line);

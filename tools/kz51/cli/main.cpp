@@ -14,6 +14,7 @@
 #include "cli/Interrupt.h"
 #include "cli/Prompt.h"
 #include "dap/Server.h"
+#include "run/RunCommand.h"
 #include "session/HostProgram.h"
 
 namespace {
@@ -61,6 +62,8 @@ bool ReadScript(const std::string& path, std::vector<Step>& steps) {
 int main(int argc, char** argv) {
   // The debug adapter is the second front end over the session.
   if (argc >= 2 && std::strcmp(argv[1], "dap") == 0) return kzhost::dap::RunDap(argc - 2, argv + 2);
+  // Firmware tests in CI are the third.
+  if (argc >= 2 && std::strcmp(argv[1], "run") == 0) return kz51::run::RunMain(argc - 1, argv + 1);
   CLI::App app{
       "kz51: debug 8051 programs on the in-circuit emulator (or the virtual emulator)\n"
       "Runs the commands of -c and -f in order, then exits; without them, offers a prompt\n"

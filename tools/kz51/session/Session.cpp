@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "config/PodTable.h"
+#include "config/TargetConfig.h"
 #include "session/HostProgram.h"
 
 namespace kz51 {
@@ -220,6 +221,7 @@ Result<Done> Session::CheckAccess(std::uint16_t answer, const char* what) const 
 
 Result<ConnectInfo> Session::Connect() {
   if (auto r = RequireStopped(); !r) return Result<ConnectInfo>::Fail(r.error());
+  Ran();
   ConnectInfo info;
   info.answer = drv_.EnumUv351(nullptr, 2);
   if (info.answer != 8051)
@@ -247,9 +249,44 @@ Result<ConnectInfo> Session::Connect() {
   return info;
 }
 
-Result<int> Session::Options() {
-  if (auto r = RequireStopped(); !r) return Result<int>::Fail(r.error());
-  return drv_.DllUv3Cap(1);
+namespace {
+
+// The saved settings; a missing or short file reads as zeros.
+kz::TargetConfig ReadSavedSettings() {
+  kz::TargetConfig record{};
+  std::ifstream in(kz51::HostProgramDirectory() + "ZOLTKEIL.DSK", std::ios::binary);
+  in.read(reinterpret_cast<char*>(record.Bytes()), sizeof record);
+  return record;
+}
+
+}  // namespace
+
+Result<OptionsOutcome> Session::Options() {
+  if (auto r = RequireStopped(); !r) return Result<OptionsOutcome>::Fail(r.error());
+  const kz::TargetConfig before = ReadSavedSettings();
+  OptionsOutcome o;
+  o.accepted = drv_.DllUv3Cap(1) == 1;
+  const kz::TargetConfig after = ReadSavedSettings();
+  auto differs = [&](std::size_t at, std::size_t length) {
+    return std::memcmp(before.Bytes() + at, after.Bytes() + at, length) != 0;
+  };
+  if (differs(offsetof(kz::TargetConfig, EmulatorIndex), 4)) o.changed.emplace_back("emulator");
+  if (differs(offsetof(kz::TargetConfig, PodIndex), 4)) o.changed.emplace_back("pod");
+  if (differs(offsetof(kz::TargetConfig, CpuSelection), 4)) o.changed.emplace_back("CPU");
+  if (differs(offsetof(kz::TargetConfig, CrystalHz), 4)) o.changed.emplace_back("crystal");
+  // The option bytes and the switches of the pod's option dialog.
+  if (differs(offsetof(kz::TargetConfig, CpuOptionBytes), sizeof before.CpuOptionBytes) ||
+      differs(offsetof(kz::TargetConfig, SixClockMode), 7))
+    o.changed.emplace_back("pod settings");
+  const std::int32_t model = after.EmulatorIndex, pod = after.PodIndex;
+  if (model >= 0 && model < kz::kEmulatorModelCount)
+    o.model = kz::kEmulatorModels[static_cast<std::size_t>(model)].ModelName;
+  if (pod >= 0 && pod < kz::kPodSlotCount) {
+    o.pod = pod + 1;
+    o.podName = kz::kPodSlots[static_cast<std::size_t>(pod)].PodName;
+  }
+  o.crystalHz = after.CrystalHz;
+  return o;
 }
 
 Result<LoadInfo> Session::Load(const std::string& path) {
@@ -268,6 +305,7 @@ Result<LoadInfo> Session::Load(const std::string& path) {
     return Result<LoadInfo>::Fail(path + ": data up to " + high +
                                   " lies beyond the 64 KB code space");
   }
+  Ran();
   for (auto& seg : image.segments) {
     kz::AddressRecord rec{kCodeBase | seg.address, 0, 0};
     const auto answer =
@@ -398,6 +436,7 @@ Result<StopEvent> Session::RunGo(int code, std::uint32_t until) {
     // Stopped to run breakpoint commands: run them, then carry on.
     // The target is stopped while they run, so they may read and write it.
     running_ = false;
+    Ran();  // a new stop: what the model read before is stale
     for (const auto& text : handedBack_) {
       ran.push_back(text);
       if (commandRunner_) commandRunner_(text);
@@ -535,6 +574,7 @@ Result<StopEvent> Session::GoUntilOr(RunKind kind, std::uint32_t argument) {
   if (auto r = RequireStopped(); !r) return Result<StopEvent>::Fail(r.error());
   if (worker_.joinable()) worker_.join();
   stopRequested_ = false;
+  Ran();
   running_ = true;
   auto e = RunBlocking(kind, argument);
   running_ = false;
@@ -549,6 +589,7 @@ Result<Done> Session::Start(RunKind kind, std::uint32_t argument) {
     workerResult_.reset();
   }
   stopRequested_ = false;
+  Ran();
   running_ = true;
   worker_ = std::thread([this, kind, argument] {
     auto e = RunBlocking(kind, argument);
@@ -593,6 +634,7 @@ Result<Done> Session::Stop() {
 
 Result<Done> Session::Reset() {
   if (auto r = RequireStopped(); !r) return r;
+  Ran();
   drv_.AG_Init(0x40D, nullptr);
   std::uint32_t pc = 0;
   if (drv_.AG_RegAcc(1, 0x500, &pc) == 0) pcCell_ = pc;
@@ -645,6 +687,7 @@ Result<Done> Session::SetRegister(const std::string& name, std::uint32_t value) 
     return Result<Done>::Fail("value " + std::to_string(value) + " does not fit " + name + " (0.." +
                               std::to_string(which->max) + ")");
   if (auto r = RefreshView(); !r) return r;
+  ++changes_;
   for (auto& item : viewItems_) {
     if (item.number != which->item) continue;
     std::uint8_t b = static_cast<std::uint8_t>(value);
@@ -708,6 +751,7 @@ Result<std::vector<std::uint8_t>> Session::Read(MemorySpace space, std::uint32_t
 Result<Done> Session::Write(MemorySpace space, std::uint32_t address,
                             const std::vector<std::uint8_t>& bytes) {
   std::vector<std::uint8_t> copy = bytes;
+  ++changes_;
   return MemoryAccess(2, space, address, copy.data(), static_cast<std::uint32_t>(copy.size()));
 }
 

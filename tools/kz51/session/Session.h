@@ -81,6 +81,19 @@ struct ConnectInfo {
   std::string podName;
 };
 
+// What DllUv3Cap(1) left behind. The driver keeps the choices clicked in
+// its dialogs even when the dialog is cancelled, and saves them either way.
+struct OptionsOutcome {
+  bool accepted = false;  // OK; false for Cancel
+  // What the saved settings hold anew: "emulator", "pod", "CPU", "crystal",
+  // "pod settings".
+  std::vector<std::string> changed;
+  std::string model;  // emulator model name as saved
+  int pod = 0;        // pod number as saved (1-based slot), 0 when none
+  std::string podName;
+  std::int32_t crystalHz = 0;  // as saved
+};
+
 struct LoadInfo {
   std::string file;
   std::size_t bytes = 0;
@@ -138,8 +151,8 @@ class Session {
   // Exit notification; done by the destructor too.
   void Close();
 
-  Result<ConnectInfo> Connect();  // EnumUv351(_, 2)
-  Result<int> Options();          // DllUv3Cap(1): 1 after OK, 0 after Cancel
+  Result<ConnectInfo> Connect();     // EnumUv351(_, 2)
+  Result<OptionsOutcome> Options();  // DllUv3Cap(1) and what it saved
 
   // Intel HEX into CODE, then the symbol files beside it.
   Result<LoadInfo> Load(const std::string& path);
@@ -200,6 +213,12 @@ class Session {
     commandRunner_ = std::move(runner);
   }
 
+  // Counters for caches of what the target holds: `Changes` moves with
+  // every run, reset, load, connect and write through this session, `Runs`
+  // only with runs, resets, loads and connects.
+  std::uint64_t Changes() const { return changes_.load(); }
+  std::uint64_t Runs() const { return runs_.load(); }
+
   // The driver's host callback, reached through the process's one session.
   void OnHostCallback(std::uint32_t code, void* argument);
 
@@ -240,6 +259,12 @@ class Session {
   std::atomic<bool> running_{false};     // a run, blocking or background, is under way
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> stopWhileInCallback_{false};
+  std::atomic<std::uint64_t> changes_{0};
+  std::atomic<std::uint64_t> runs_{0};
+  void Ran() {
+    ++runs_;
+    ++changes_;
+  }
   std::mutex stopMutex_;  // orders Stop() against a driver run's start and end
 
   std::thread worker_;

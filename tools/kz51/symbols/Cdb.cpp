@@ -28,11 +28,18 @@ unsigned ToUnsigned(const std::string& s, int base = 10) {
   return static_cast<unsigned>(std::strtoul(s.c_str(), nullptr, base));
 }
 
-// "1_0" or "1" -> level, block.
-void LevelBlock(const std::string& s, unsigned& level, unsigned& block) {
+// The nesting level and block of "...$1_0$4": sdcc writes level_sublevel
+// and then the block number (older files: level_block and nothing after).
+void LevelBlock(const std::vector<std::string>& parts, std::size_t at, unsigned& level,
+                unsigned& block) {
+  const std::string& s = parts[at];
   const auto us = s.find('_');
   level = ToUnsigned(s.substr(0, us));
-  block = us == std::string::npos ? 0 : ToUnsigned(s.substr(us + 1));
+  if (at + 1 < parts.size()) {
+    block = ToUnsigned(parts[at + 1]);
+  } else {
+    block = us == std::string::npos ? 0 : ToUnsigned(s.substr(us + 1));
+  }
 }
 
 // The scope token of a symbol name: "G", "Fmodule", "Lmodule.function"
@@ -78,7 +85,7 @@ bool ParseHeader(const std::string& key, Header& h) {
   if (parts.size() < 3) return false;
   h.scope = ParseScope(parts[0]);
   h.name = parts[1];
-  LevelBlock(parts[2], h.scope.level, h.scope.block);
+  LevelBlock(parts, 2, h.scope.level, h.scope.block);
   return !h.name.empty();
 }
 
@@ -493,7 +500,7 @@ File Parse(const std::string& text, int* skipped) {
         LineRecord r;
         r.file = parts[1];
         r.line = ToUnsigned(parts[2]);
-        LevelBlock(parts[3], r.level, r.block);
+        LevelBlock(parts, 3, r.level, r.block);
         r.address = address;
         file.lines.push_back(std::move(r));
       } else if (key.rfind("A$", 0) == 0 && parts.size() >= 3) {
@@ -527,7 +534,7 @@ File Parse(const std::string& text, int* skipped) {
     }
     if (matched || isEnd) continue;
     unsigned level = 0, block = 0;
-    if (parts.size() >= 3) LevelBlock(parts[2], level, block);
+    if (parts.size() >= 3) LevelBlock(parts, 2, level, block);
     for (auto& v : file.variables) {
       if (v.name != name || v.scope.kind != scope.kind || v.address) continue;
       if (scope.kind == ScopeKind::File && v.scope.module != scope.module) continue;

@@ -95,13 +95,17 @@ const char* SpaceName(cdb::Space space) {
 }
 
 void Symbols::Clear() {
+  ++generation_;
   cdb_ = {};
   map_.clear();
   listing_ = {};
   sortedLines_.clear();
+  directory_.clear();
+  sourceFiles_.clear();
 }
 
 void Symbols::Set(cdb::File cdb, std::vector<map::Symbol> mapSymbols) {
+  ++generation_;
   cdb_ = std::move(cdb);
   map_ = std::move(mapSymbols);
   sortedLines_ = cdb_.lines;
@@ -129,6 +133,7 @@ std::vector<std::string> Symbols::LoadBeside(const std::string& programPath) {
     read.push_back(cdbPath.generic_string());
   }
   Set(std::move(cdb), std::move(mapSymbols));
+  directory_ = base.parent_path().string();
   // Listings: one per module, named after it, beside the program.
   std::vector<std::string> modules = cdb_.modules;
   const std::string own = base.filename().string();
@@ -144,6 +149,11 @@ std::vector<std::string> Symbols::LoadBeside(const std::string& programPath) {
       listing_.AddUnrelocated(text, m, cdb_.asmLines);
       read.push_back(lst.generic_string());
     }
+  }
+  // Bit variables: the linker's records leave their addresses out.
+  for (auto& v : cdb_.variables) {
+    if (v.address || (v.space != cdb::Space::Bit && v.space != cdb::Space::Sbit)) continue;
+    if (auto a = listing_.BitLabel("_" + v.name)) v.address = *a;
   }
   return read;
 }
@@ -251,6 +261,34 @@ std::optional<SourceLine> Symbols::LineAt(std::uint32_t address) const {
   const cdb::Function* f = FunctionAt(address);
   if (f == nullptr || r.address < *f->start) return std::nullopt;
   return SourceLine{r.file, r.line};
+}
+
+const cdb::LineRecord* Symbols::LineRecordAt(std::uint32_t address) const {
+  auto it =
+      std::upper_bound(sortedLines_.begin(), sortedLines_.end(), address,
+                       [](std::uint32_t a, const cdb::LineRecord& r) { return a < r.address; });
+  if (it == sortedLines_.begin()) return nullptr;
+  const cdb::LineRecord& r = *std::prev(it);
+  const cdb::Function* f = FunctionAt(address);
+  if (f == nullptr || r.address < *f->start) return nullptr;
+  return &r;
+}
+
+std::string Symbols::SourceText(const std::string& file, unsigned line) const {
+  std::string text = listing_.SourceText(BaseName(file), line);
+  if (!text.empty() || line == 0) return text;
+  auto it = sourceFiles_.find(file);
+  if (it == sourceFiles_.end()) {
+    std::vector<std::string> lines;
+    std::string whole;
+    const fs::path path = directory_.empty() ? fs::path(file) : fs::path(directory_) / file;
+    if (ReadWhole(path, whole)) {
+      std::istringstream in(whole);
+      for (std::string l; std::getline(in, l);) lines.push_back(l);
+    }
+    it = sourceFiles_.emplace(file, std::move(lines)).first;
+  }
+  return line <= it->second.size() ? it->second[line - 1] : std::string();
 }
 
 bool Symbols::IsLineStart(std::uint32_t address) const {

@@ -3,6 +3,7 @@
 // file (.cdb) and the listings, with the lookups the debugger needs:
 // locations from text, symbol+offset and C line for an address, variables.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ class Symbols {
   void Set(cdb::File cdb, std::vector<map::Symbol> mapSymbols);
   void Clear();
   bool HasDebugInfo() const { return !cdb_.modules.empty() || !cdb_.lines.empty(); }
+  // Changes whenever the contents change (Set, Clear, LoadBeside).
+  std::uint64_t Generation() const { return generation_; }
 
   const cdb::File& Cdb() const { return cdb_; }
   const std::vector<map::Symbol>& MapSymbols() const { return map_; }
@@ -59,6 +62,11 @@ class Symbols {
   std::optional<SourceLine> LineAt(std::uint32_t address) const;
   // True when `address` is the first address of a C line record.
   bool IsLineStart(std::uint32_t address) const;
+  // The line record LineAt uses (with its block), or null.
+  const cdb::LineRecord* LineRecordAt(std::uint32_t address) const;
+  // The text of a C line: from the listings' copies, else from the source
+  // file beside the program; empty when neither has it.
+  std::string SourceText(const std::string& file, unsigned line) const;
 
   const cdb::Function* FunctionAt(std::uint32_t address) const;
   const cdb::Function* FindFunction(const std::string& name) const;
@@ -66,6 +74,8 @@ class Symbols {
   std::string Describe(std::uint32_t address) const;
   // Instruction text from the listing at `address`, or "".
   std::string InstructionAt(std::uint32_t address) const { return listing_.TextAt(address); }
+  // A symbol of the linker map by its exact name ("_bp", "_main"), or null.
+  const map::Symbol* MapSymbol(const std::string& name) const { return FindMapSymbol(name); }
 
   // A variable by C name: a local of the function holding `pc` (when given)
   // first, then a file static of that function's module, then a global.
@@ -81,6 +91,9 @@ class Symbols {
   cdb::File cdb_;
   std::vector<map::Symbol> map_;
   Listing listing_;
+  std::uint64_t generation_ = 0;
+  std::string directory_;  // of the loaded program, for its source files
+  mutable std::map<std::string, std::vector<std::string>> sourceFiles_;
   std::vector<cdb::LineRecord> sortedLines_;  // by address, file order kept among equals
 };
 

@@ -1,0 +1,128 @@
+#include "cli/CommandTable.h"
+
+#include <sstream>
+
+#include "cli/Handlers.h"
+
+namespace kz51::cli {
+
+const std::vector<CommandSpec>& CommandTable() {
+  // In the order `help` lists them.
+  static const std::vector<CommandSpec> table = {
+      {"connect", "", "connect", "connect to the emulator; shows its model and pod", true,
+       ConnectCommand},
+      {"options", "", "options", "open the driver's project options (emulator, pod, CPU, crystal)",
+       true, OptionsCommand},
+      {"load", "", "load FILE",
+       "load an Intel HEX file into code memory, with its SDCC .map/.cdb/.rst", true, LoadCommand},
+      {"break", "b", "break LOC [count N] [command TEXT]",
+       "set a breakpoint; it acts on the Nth hit; TEXT is a kz51 command run when it acts (the "
+       "run then continues)",
+       true, BreakCommand},
+      {"delete", "d", "delete N|all", "delete breakpoint N, or all of them", true, DeleteCommand},
+      {"disable", "", "disable N", "disable breakpoint N", true, DisableCommand},
+      {"enable", "", "enable N", "enable breakpoint N", true, EnableCommand},
+      {"breaks", "info breakpoints|info break|info b|i b", "breaks", "list the breakpoints", true,
+       BreaksCommand},
+      {"go", "continue|c", "go [until LOC] [&]",
+       "run until a breakpoint (or LOC, or stop); with & the run goes on in the background", true,
+       GoCommand},
+      {"wait", "", "wait", "wait for a background run to stop", true, WaitCommand},
+      {"step", "s", "step [N]",
+       "step N C lines (into calls), or N instructions where no line is known", true, StepCommand},
+      {"stepi", "si", "stepi [N]", "step N machine instructions", true, StepiCommand},
+      {"next", "n", "next", "step one C line (or one instruction), over calls", true, NextCommand},
+      {"finish", "fin", "finish", "run until the current function returns", true, FinishCommand},
+      {"stop", "", "stop", "stop the running target", true, StopCommand},
+      {"reset", "", "reset", "reset the target", true, ResetCommand},
+      {"where", "", "where", "show the PC: address, symbol+offset, C file:line, instruction", true,
+       WhereCommand},
+      {"regs", "info registers|info reg|i r", "regs", "show the registers", true, RegsCommand},
+      {"set", "", "set REG VALUE", "set a register: r0..r7 a b sp dptr pc psw p f1 ov rs f0 ac cy",
+       true, SetCommand},
+      {"dump", "", "dump SPACE:ADDR LEN",
+       "show memory; SPACE is code, data, idata, sfr, xdata or pdata", true, DumpCommand},
+      {"write", "", "write SPACE:ADDR HEXBYTES", "write bytes, e.g. write xdata:0x100 DEADBEEF",
+       true, WriteCommand},
+      {"print", "p", "print NAME", "show a C variable (integers, arrays of them, structures)", true,
+       PrintCommand},
+      {"symbols", "", "symbols [PATTERN]",
+       "list functions and variables whose name contains PATTERN", true, SymbolsCommand},
+      {"help", "?|h", "help [COMMAND]", "this list, or one command", false, HelpCommand},
+      {"quit", "exit|q", "quit", "leave kz51", false, QuitCommand},
+  };
+  return table;
+}
+
+std::vector<std::vector<std::string>> Spellings(const CommandSpec& spec) {
+  std::vector<std::vector<std::string>> out;
+  auto add = [&out](const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string w; in >> w;) words.push_back(w);
+    if (!words.empty()) out.push_back(std::move(words));
+  };
+  add(spec.name);
+  std::string forms = spec.shortForms;
+  for (std::size_t at = 0; at <= forms.size();) {
+    const auto bar = forms.find('|', at);
+    const auto end = bar == std::string::npos ? forms.size() : bar;
+    add(forms.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
+}
+
+CommandMatch FindCommand(const std::vector<std::string>& words) {
+  CommandMatch best;
+  for (const auto& spec : CommandTable()) {
+    for (const auto& spelling : Spellings(spec)) {
+      if (spelling.size() > words.size() || spelling.size() <= best.words) continue;
+      bool same = true;
+      for (std::size_t i = 0; i < spelling.size() && same; ++i) same = spelling[i] == words[i];
+      if (same) best = {&spec, spelling.size()};
+    }
+  }
+  return best;
+}
+
+std::string Commands::Help(const std::string& command) {
+  std::ostringstream out;
+  if (!command.empty()) {
+    std::vector<std::string> words;
+    std::istringstream in(command);
+    for (std::string w; in >> w;) words.push_back(w);
+    const CommandMatch m = FindCommand(words);
+    if (m.spec == nullptr || m.words != words.size()) return "";
+    std::string text = std::string(m.spec->usage) + "\n  " + m.spec->help;
+    if (*m.spec->shortForms != '\0') {
+      std::string forms = m.spec->shortForms;
+      for (auto at = forms.find('|'); at != std::string::npos; at = forms.find('|', at))
+        forms.replace(at, 1, ", ");
+      text += "\n  also: " + forms;
+    }
+    return text;
+  }
+  out << "Commands (LOC is 0x1234, 1234h, a symbol such as main or _main, or file.c:LINE):";
+  for (const auto& spec : CommandTable()) {
+    std::string usage = spec.usage;
+    usage.resize(36, ' ');
+    out << "\n  " << usage << spec.help;
+  }
+  return out.str();
+}
+
+CommandResult HelpCommand(Call& call) {
+  const std::string text = Commands::Help(call.From(0));
+  if (text.empty()) return call.Fail("no command '" + call.From(0) + "' (help lists them)");
+  call.r.json["help"] = text;
+  call.r.text = text;
+  return call.r;
+}
+
+CommandResult QuitCommand(Call& call) {
+  call.r.quit = true;
+  return call.r;
+}
+
+}  // namespace kz51::cli

@@ -1,0 +1,40 @@
+#pragma once
+// The table of kz51's commands, as gdb keeps its own: one row per command
+// with its name, short forms, usage, help text and handler. The dispatcher,
+// `help` and completion at the prompt all read this one table, so a new
+// command is one row and one function.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+
+namespace kz51::cli {
+
+struct Call;
+using Handler = CommandResult (*)(Call&);
+
+struct CommandSpec {
+  const char* name;        // "break", "info registers" (words separated by one space)
+  const char* shortForms;  // alternatives separated by '|': "b", "i r|info reg"; "" for none
+  const char* usage;       // "break LOC [count N] [command TEXT]"
+  const char* help;        // one line
+  bool needsDriver;        // loads the driver library before the handler runs
+  Handler handler;
+};
+
+const std::vector<CommandSpec>& CommandTable();
+
+// Every spelling of a command: its name first, then its short forms, each as
+// words.
+std::vector<std::vector<std::string>> Spellings(const CommandSpec& spec);
+
+// The row whose spelling matches the most leading words of `words`, and how
+// many words that spelling has; null when none matches.
+struct CommandMatch {
+  const CommandSpec* spec = nullptr;
+  std::size_t words = 0;
+};
+CommandMatch FindCommand(const std::vector<std::string>& words);
+
+}  // namespace kz51::cli

@@ -1,0 +1,163 @@
+// Run control: go, wait, step, stepi, next, finish, stop. A run blocks until
+// the target stops, or with a final `&` goes on in the background.
+#include "cli/Handlers.h"
+
+namespace kz51::cli {
+
+namespace {
+
+// True when the PC lies in a C line: `step` then steps lines.
+bool StartsInLine(Session& session, const Symbols& symbols) {
+  const auto pc = session.Pc();
+  return pc.ok() && symbols.LineAt(*pc).has_value();
+}
+
+// Strips a final "&" from the arguments; true when there was one.
+bool TakeBackground(std::vector<std::string>& rest, const std::vector<Word>& args) {
+  for (const auto& a : args) rest.push_back(a.text);
+  if (!rest.empty() && rest.back() == "&") {
+    rest.pop_back();
+    return true;
+  }
+  return false;
+}
+
+// Runs `kind` (or waits for a background run when `wait`), collecting the
+// results of breakpoint commands run on the way, and describes the stop.
+CommandResult Report(Call& call, Result<StopEvent> e, std::vector<Json>& nested) {
+  call.commands.CollectBreakpointCommands(nullptr);
+  if (!e) return call.Fail(e.error());
+  Symbols& symbols = call.symbols();
+  AddPlace(call.r.json, symbols, e->pc);
+  call.r.json["reason"] = StopReasonName(e->reason);
+  if (e->breakpoint != 0) call.r.json["breakpoint"] = e->breakpoint;
+  if (!nested.empty()) call.r.json["commands"] = nested;
+  std::string& text = call.r.text;
+  switch (e->reason) {
+    case StopReason::Breakpoint:
+      text = "breakpoint " + std::to_string(e->breakpoint) + ": ";
+      break;
+    case StopReason::Until:
+      text = "reached ";
+      break;
+    case StopReason::Stopped:
+      text = "stopped at ";
+      break;
+    case StopReason::Step:
+      break;
+  }
+  text += LineText(symbols, e->pc);
+  return call.r;
+}
+
+CommandResult Run(Call& call, Session::RunKind kind, std::uint32_t argument, bool background,
+                  bool lines) {
+  Session& session = call.session;
+  if (background) {
+    auto s = session.Start(kind, argument);
+    if (!s) return call.Fail(s.error());
+    call.r.json["running"] = true;
+    call.r.text = "running";
+    return call.r;
+  }
+  std::vector<Json> nested;
+  call.commands.CollectBreakpointCommands(&nested);
+  Result<StopEvent> e = Result<StopEvent>::Fail("");
+  if (lines) {
+    // C lines, one at a time.
+    for (std::uint32_t i = 0; i < argument; ++i) {
+      e = session.StepLine();
+      if (!e || e->reason != StopReason::Step) break;
+    }
+  } else {
+    switch (kind) {
+      case Session::RunKind::Go:
+        e = session.Go();
+        break;
+      case Session::RunKind::GoUntil:
+        e = session.GoUntil(argument);
+        break;
+      case Session::RunKind::Step:
+        e = session.StepInstructions(argument);
+        break;
+      case Session::RunKind::Next:
+        e = session.Next();
+        break;
+      case Session::RunKind::Finish:
+        e = session.Finish();
+        break;
+      default:
+        break;
+    }
+  }
+  return Report(call, std::move(e), nested);
+}
+
+// step and stepi: [N] [&].
+CommandResult StepCount(Call& call, bool lines) {
+  std::vector<std::string> rest;
+  const bool background = TakeBackground(rest, call.args);
+  if (rest.size() > 1) return call.Usage();
+  std::uint32_t count = 1;
+  std::string error;
+  if (!rest.empty() && !ParseCount(rest[0], count, error)) return call.Fail(error);
+  return Run(call, Session::RunKind::Step, count, background,
+             lines && !background && StartsInLine(call.session, call.symbols()));
+}
+
+// next and finish: no argument but [&].
+CommandResult NoArgument(Call& call, Session::RunKind kind) {
+  std::vector<std::string> rest;
+  const bool background = TakeBackground(rest, call.args);
+  if (!rest.empty()) return call.Usage();
+  return Run(call, kind, 0, background, false);
+}
+
+}  // namespace
+
+CommandResult GoCommand(Call& call) {
+  std::vector<std::string> rest;
+  const bool background = TakeBackground(rest, call.args);
+  Session::RunKind kind = Session::RunKind::Go;
+  std::uint32_t until = 0;
+  if (!rest.empty()) {
+    if (rest[0] != "until" || rest.size() != 2) return call.Usage();
+    std::string error;
+    if (!call.symbols().ResolveCode(rest[1], until, error)) return call.Fail(error);
+    kind = Session::RunKind::GoUntil;
+  }
+  return Run(call, kind, until, background, false);
+}
+
+CommandResult WaitCommand(Call& call) {
+  std::vector<std::string> rest;
+  if (TakeBackground(rest, call.args)) return call.Usage();
+  std::vector<Json> nested;
+  call.commands.CollectBreakpointCommands(&nested);
+  return Report(call, call.session.Wait(), nested);
+}
+
+CommandResult StepCommand(Call& call) {
+  return StepCount(call, true);
+}
+
+CommandResult StepiCommand(Call& call) {
+  return StepCount(call, false);
+}
+
+CommandResult NextCommand(Call& call) {
+  return NoArgument(call, Session::RunKind::Next);
+}
+
+CommandResult FinishCommand(Call& call) {
+  return NoArgument(call, Session::RunKind::Finish);
+}
+
+CommandResult StopCommand(Call& call) {
+  auto s = call.session.Stop();
+  if (!s) return call.Fail(s.error());
+  call.r.text = "stop requested";
+  return call.r;
+}
+
+}  // namespace kz51::cli
