@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the fuzzers over their regression corpora: the file
 # readers, and the emulator replies during a connection and a debugging session.
-#   scripts/fuzz.sh short   about 20 s per target
+#   scripts/fuzz.sh short   about 20 s per target, KZ_JOBS (2) at a time
 #   scripts/fuzz.sh long    1,000,000 executions per file reader target and
 #                           100,000 of fuzz_emulator_replies (about an hour)
 # BUILD_DIR (default build/fuzz) is the clang build; new inputs go to
@@ -40,14 +40,27 @@ cmake --build "$build" --target "${targets[@]}" -j2
 
 # Undefined behaviour counts as a finding, not only a printed warning.
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-status=0
-for t in "${targets[@]}"; do
-  work="$build/fuzz-work/$t"
+# The targets run side by side, KZ_JOBS (default 2) at a time; each one's
+# output is shown when it ends.
+jobs=${KZ_JOBS:-2}
+run_target() {
+  local t=$1 work="$build/fuzz-work/$1"
   mkdir -p "$work"
-  echo "== $t ($mode)"
-  if ! (cd "$build/fuzz-work" && "$build/bin/$t" "$(limit_for "$t")" -print_final_stats=1 \
-          "$work" "$root/tests/fuzz/corpus/$t" 2>&1 | tail -n 25); then
-    status=1
-  fi
+  (cd "$build/fuzz-work" && "$build/bin/$t" "$(limit_for "$t")" -print_final_stats=1 \
+     "$work" "$root/tests/fuzz/corpus/$t") >"$build/fuzz-work/$t.log" 2>&1
+}
+status=0
+pids=() names=()
+finish_one() {
+  local pid=${pids[0]} t=${names[0]}
+  pids=("${pids[@]:1}") names=("${names[@]:1}")
+  if wait "$pid"; then echo "== $t ($mode)"; else echo "== $t ($mode) FAILED"; status=1; fi
+  tail -n 25 "$build/fuzz-work/$t.log"
+}
+for t in "${targets[@]}"; do
+  [ ${#pids[@]} -ge "$jobs" ] && finish_one
+  run_target "$t" &
+  pids+=($!) names+=("$t")
 done
+while [ ${#pids[@]} -gt 0 ]; do finish_one; done
 exit $status

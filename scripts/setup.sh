@@ -7,7 +7,8 @@ PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
       libgmock-dev libbenchmark-dev clang-format
       g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
       wine wine32 xvfb xauth sdcc sdcc-ucsim fonts-wqy-microhei imagemagick
-      libcli11-dev nlohmann-json3-dev libedit-dev python3 ccache lcov valgrind)
+      libcli11-dev nlohmann-json3-dev libedit-dev python3 ccache lcov valgrind
+      libusb-1.0-0-dev pkg-config umockdev libumockdev-dev)
 
 # node and npm run the debug adapter's test suite with the DAP test client
 # from npm (tests/dap/package-lock.json). A node that ships its own npm is

@@ -238,19 +238,22 @@ bool ParseFirmwareConfig(std::string_view text, FirmwareConfig& cfg, std::string
 
 // -------------------------------------------------------------- firmware --
 
+// The tables below are never destroyed: the provider's server thread may
+// serve a packet while the process exits and runs the static destructors.
+
 const std::vector<std::uint8_t>& Firmware::ShadowedAddresses(int pod) {
   // ACC comes before PSW so that restoring them leaves PSW as saved.
-  static const std::vector<std::uint8_t> kPod1 = {0x00,   sfr::DPL, sfr::DPH,
-                                                  kSfrA2, sfr::ACC, sfr::PSW};
-  static const std::vector<std::uint8_t> kPod3 = {0x00,    sfr::DPL, sfr::DPH, kTcon,    kSfrA2,
-                                                  sfr::IE, kT2con,   sfr::ACC, sfr::PSW, sfr::B};
-  static const std::vector<std::uint8_t> kGroup = {0x00,     sfr::DPL, sfr::DPH, sfr::IE,
-                                                   sfr::ACC, sfr::PSW, sfr::B};
-  static const std::vector<std::uint8_t> kPod8 = {0x00,     0x01,     0x02,     0x03,    sfr::SP,
-                                                  sfr::DPL, sfr::DPH, sfr::ACC, sfr::PSW};
-  static const std::vector<std::uint8_t> kPod9 = {
+  static const auto& kPod1 =
+      *new std::vector<std::uint8_t>{0x00, sfr::DPL, sfr::DPH, kSfrA2, sfr::ACC, sfr::PSW};
+  static const auto& kPod3 = *new std::vector<std::uint8_t>{
+      0x00, sfr::DPL, sfr::DPH, kTcon, kSfrA2, sfr::IE, kT2con, sfr::ACC, sfr::PSW, sfr::B};
+  static const auto& kGroup =
+      *new std::vector<std::uint8_t>{0x00, sfr::DPL, sfr::DPH, sfr::IE, sfr::ACC, sfr::PSW, sfr::B};
+  static const auto& kPod8 = *new std::vector<std::uint8_t>{
+      0x00, 0x01, 0x02, 0x03, sfr::SP, sfr::DPL, sfr::DPH, sfr::ACC, sfr::PSW};
+  static const auto& kPod9 = *new std::vector<std::uint8_t>{
       0x00, 0x01, 0x02, 0x03, 0x04, 0x05, sfr::SP, sfr::DPL, sfr::DPH, kTcon, sfr::ACC, sfr::PSW};
-  static const std::vector<std::uint8_t> kNone;
+  static const auto& kNone = *new std::vector<std::uint8_t>;
   switch (pod) {
     case 1:
       return kPod1;
@@ -602,23 +605,23 @@ const std::vector<Firmware::ScanOp>& Firmware::Script() const {
   };
   const ScanOp R{K::kReset, 0, 0, 0, nullptr}, P{K::kPieces, 0, 0, 0, nullptr},
       Idle{K::kIdle, 0, 0, 0, nullptr};
-  static const std::vector<ScanOp> kStandard = {
+  static const auto& kStandard = *new std::vector<ScanOp>{
       R,           I(5, 0xFF),    I(5, 9),    D(32, nullptr), I(5, 5),    D(224, kSeq1),
       I(5, 12),    D(13, kZeros), I(5, 5),    D(288, kSeq2),  I(5, 12),   D(13, kZeros),
       I(5, 5),     D(224, kSeq3), I(5, 12),   D(13, kZeros),  I(5, 5),    P,
       I(5, 12),    D(13, kZeros), I(5, 0xFF), I(5, 0xFF),     I(5, 0xFF), I(5, 0xFF),
       D(1, kZeros)};
-  static const std::vector<ScanOp> kAlternate = [&] {
-    std::vector<ScanOp> s = {R,          I(8, 0x16), D(32, nullptr), I(8, 0x1C), D(234, kOnes),
-                             I(8, 0x23), Idle,       I(8, 0x15)};
-    for (int i = 0; i < 20; ++i) s.push_back(Idle);
+  static const auto& kAlternate = *[&] {
+    auto* s = new std::vector<ScanOp>{
+        R, I(8, 0x16), D(32, nullptr), I(8, 0x1C), D(234, kOnes), I(8, 0x23), Idle, I(8, 0x15)};
+    for (int i = 0; i < 20; ++i) s->push_back(Idle);
     for (const ScanOp& op : {I(8, 0x03), Idle, I(8, 0x1A), D(32, kZeros), Idle, I(8, 0x21), Idle,
                              I(8, 0x02), P, Idle, I(8, 0x17), D(32, nullptr), I(8, 0x1E), Idle,
                              Idle, I(8, 0xFF), Idle, I(8, 0x1C), D(234, kOnes)})
-      s.push_back(op);
+      s->push_back(op);
     return s;
   }();
-  static const std::vector<ScanOp> kEmpty;
+  static const auto& kEmpty = *new std::vector<ScanOp>;
   if (cfg_.logic == LogicDevice::kNone) return kEmpty;
   return Alternate() ? kAlternate : kStandard;
 }

@@ -7,7 +7,7 @@ const assert = require('node:assert');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { RawClient, startClient, program, hostPath } = require('./harness');
+const { RawClient, startClient, program, launchArgs, hostPath } = require('./harness');
 
 const frame = (body) => 'Content-Length: ' + Buffer.byteLength(body) + '\r\n\r\n' + body;
 
@@ -112,5 +112,41 @@ test('a program without its .cdb is refused with a message', async () => {
     }
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+test('the provider launch argument: an unknown one is refused, the USB provider names the cause', async () => {
+  const dc = await startClient();
+  try {
+    await dc.initializeRequest({ adapterID: 'kz51' });
+    await assert.rejects(dc.launchRequest(launchArgs('stepper', { provider: 'serial' })),
+      /"provider" is virtual \(the virtual emulator, the default\) or usb/);
+    // No emulator hardware here: the launch fails with the provider's sentence.
+    await assert.rejects(
+      dc.launchRequest(launchArgs('stepper', { provider: 'usb', usb: 'vid=0x1234,pid=0x9999' })),
+      process.env.KZ51_DAP_WRAPPER ? /on Windows the driver reaches the emulator through the usbd12\.dll/
+        : /no emulator answered: no USB device 1234:9999 \(the ids KZ51_USB names\) is connected/);
+    const t = await dc.threadsRequest();
+    assert.strictEqual(t.body.threads.length, 1);
+  } finally {
+    await dc.stop();
+  }
+});
+
+// Linux only: on Windows the driver's usbd12.dll decides, and a connection
+// that fails there waits in the driver's project dialog for a person.
+test('the provider cannot change within one adapter process: the driver keeps the first',
+  { skip: process.env.KZ51_DAP_WRAPPER ? 'the provider is chosen on Linux' : false }, async () => {
+  const dc = await startClient();
+  try {
+    await dc.initializeRequest({ adapterID: 'kz51' });
+    // The virtual emulator is loaded with the driver, and does not answer.
+    await assert.rejects(dc.launchRequest(launchArgs('stepper', { emulator: 'fault=silent' })),
+      /no emulator answered/);
+    await assert.rejects(
+      dc.launchRequest(launchArgs('stepper', { provider: 'usb', usb: 'vid=0x1234,pid=0x5678' })),
+      /this process already uses the virtual provider; start it again to use the usb provider/);
+  } finally {
+    await dc.stop();
   }
 });

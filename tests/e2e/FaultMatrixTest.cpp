@@ -44,6 +44,7 @@
 #include <thread>
 #include <vector>
 
+#include "Sanitizers.h"
 #include "e2e/HostChild.h"
 #include "link/Transport.h"
 
@@ -60,7 +61,7 @@ constexpr double kOpenMs =
                                             (Transport::kShortReads * kReadMs + kSleepMs);
 static_assert(kExchangeMs == 1100 && kOpenMs == 1300);
 constexpr double kLoadFactor = 1.5;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if KZ_UNDER_SANITIZER
 constexpr double kWorkMs = 6000;
 #else
 constexpr double kWorkMs = 1500;

@@ -69,10 +69,11 @@ const char* ChildArgument() {
   return a != nullptr ? a : "";
 }
 
-bool HostExports::Load(std::string& error) {
+bool HostExports::Load(std::string& error, const char* provider) {
   const std::string bin = KZ_OUT_DIR;
-  // Loaded first by path, so the driver's dlopen("libusbd12.so") finds it.
-  void* emu = dlopen((bin + "/libusbd12.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
+  // Loaded first by path, so the driver's dlopen("libusbd12.so") finds it
+  // (the USB provider by its soname).
+  void* emu = dlopen((bin + "/" + provider).c_str(), RTLD_NOW | RTLD_GLOBAL);
   void* driver = dlopen((bin + "/libkz51.so").c_str(), RTLD_NOW | RTLD_LOCAL);
   if (emu == nullptr || driver == nullptr) {
     error = dlerror();
@@ -90,8 +91,9 @@ bool HostExports::Load(std::string& error) {
          Resolve(driver, "AG_HistFunc", AG_HistFunc, error) &&
          Resolve(driver, "DllUv3Cap", DllUv3Cap, error) &&
          Resolve(driver, "EnumUv351", EnumUv351, error) &&
-         Resolve(emu, "kz51emu_configure", EmuConfigure, error) &&
-         Resolve(emu, "kz51emu_inject", EmuInject, error);
+         (std::strcmp(provider, "libusbd12.so") != 0 ||
+          (Resolve(emu, "kz51emu_configure", EmuConfigure, error) &&
+           Resolve(emu, "kz51emu_inject", EmuInject, error)));
 }
 
 ChildLog::ChildLog() {

@@ -41,12 +41,13 @@ struct HostExports {
   std::int32_t (*AG_HistFunc)(std::int32_t) = nullptr;
   std::int32_t (*DllUv3Cap)(std::int32_t) = nullptr;
   std::int32_t (*EnumUv351)(void*, std::int32_t) = nullptr;
-  // The virtual emulator's test hooks.
+  // The virtual emulator's test hooks (null with another provider).
   int (*EmuConfigure)(const char*) = nullptr;
   int (*EmuInject)(const char*) = nullptr;
 
-  // Loads both libraries from KZ_OUT_DIR; false with `error` set on failure.
-  bool Load(std::string& error);
+  // Loads the provider (the virtual emulator unless named) and the driver
+  // from KZ_OUT_DIR; false with `error` set on failure.
+  bool Load(std::string& error, const char* provider = "libusbd12.so");
 };
 
 // The result file of the child: one line per record.

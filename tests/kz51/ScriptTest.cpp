@@ -2,88 +2,14 @@
 // emulator (libusbd12.so): every command with its JSON result, and every
 // error with its message and exit status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <random>
-#include <sstream>
-#include <string>
-#include <vector>
+#include "kz51/Kz51Process.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Json = nlohmann::json;
+using namespace kz51test;
 
-const std::string kBin = KZ_OUT_DIR;
 const std::string kExample = kBin + "/examples/checksum/checksum.ihx";
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-  std::vector<Json> objects;  // stdout as JSON lines
-};
-
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("kz51-script-" + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// Runs kz51 with `args`, KZ51_EMU set to `emu` (unset when empty).
-Outcome Kz51(const std::vector<std::string>& args, const std::string& emu = "") {
-  TempDir tmp;
-  std::string cmd = "cd " + Quote(kBin) + " && ";
-  cmd += emu.empty() ? "env -u KZ51_EMU" : "env KZ51_EMU=" + Quote(emu);
-  cmd += " timeout 60 ./kz51";
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " </dev/null >" + Quote((tmp.path() / "out").string()) + " 2>" +
-         Quote((tmp.path() / "err").string());
-  Outcome r;
-  const int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = ReadText(tmp.path() / "out");
-  r.err = ReadText(tmp.path() / "err");
-  std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty()) continue;
-    r.objects.push_back(Json::parse(line, nullptr, false));
-  }
-  return r;
-}
-
-std::vector<std::string> JsonCommands(const std::vector<std::string>& commands) {
-  std::vector<std::string> args{"--json"};
-  for (const auto& c : commands) {
-    args.push_back("-c");
-    args.push_back(c);
-  }
-  return args;
-}
 
 TEST(Kz51Script, EveryCommandInOneSession) {
   const std::vector<std::string> commands = {
@@ -294,6 +220,7 @@ TEST(Kz51Script, ReadableOutputWithoutJson) {
                 "checksum.cdb checksum.rst util.rst\n"
                 "breakpoint 1 at 0062H done (checksum.c:16)\n"
                 "breakpoint 1: 0062H done (checksum.c:16)\n"
+                "16\t  while (1) {\n"
                 "result = 392 (0x188)   (unsigned int)\n"
                 "data:0018  88 01                                            ..\n");
 }

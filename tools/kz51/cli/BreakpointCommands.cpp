@@ -3,7 +3,9 @@
 
 namespace kz51::cli {
 
-CommandResult BreakCommand(Call& call) {
+namespace {
+
+CommandResult SetBreakpoint(Call& call, bool temporary) {
   if (call.argc() < 1) return call.Usage();
   Symbols& symbols = call.symbols();
   std::string error;
@@ -25,7 +27,10 @@ CommandResult BreakCommand(Call& call) {
       return call.Fail("unexpected '" + call.arg(i) + "' (usage: " + call.spec.usage + ")");
     }
   }
-  auto b = call.session.AddBreakpoint(address, where, static_cast<int>(count), command);
+  if (const CommandSpec* runs = RunsTarget(command);
+      runs != nullptr && !(std::string(runs->name) == "go" && SplitWords(command).size() == 1))
+    return call.Fail(RunRefusal(command));
+  auto b = call.session.AddBreakpoint(address, where, static_cast<int>(count), command, temporary);
   if (!b) return call.Fail(b.error());
   Json& j = call.r.json;
   j["number"] = b->number;
@@ -33,14 +38,14 @@ CommandResult BreakCommand(Call& call) {
   j["location"] = b->location;
   j["count"] = b->count;
   if (!command.empty()) j["commandText"] = command;
+  if (temporary) j["temporary"] = true;
   std::string& text = call.r.text;
-  text = "breakpoint " + std::to_string(b->number) + " at " + LineText(symbols, b->address);
+  text = std::string(temporary ? "temporary " : "") + "breakpoint " + std::to_string(b->number) +
+         " at " + LineText(symbols, b->address);
   if (count > 1) text += ", acts on hit " + std::to_string(count);
   if (!command.empty()) text += ", runs \"" + command + "\"";
   return call.r;
 }
-
-namespace {
 
 // delete, disable and enable: one breakpoint by number.
 CommandResult OnBreakpoint(Call& call, const char* done,
@@ -58,6 +63,14 @@ CommandResult OnBreakpoint(Call& call, const char* done,
 }
 
 }  // namespace
+
+CommandResult BreakCommand(Call& call) {
+  return SetBreakpoint(call, false);
+}
+
+CommandResult TbreakCommand(Call& call) {
+  return SetBreakpoint(call, true);
+}
 
 CommandResult DeleteCommand(Call& call) {
   if (call.argc() == 1 && call.arg(0) == "all") {
@@ -92,12 +105,14 @@ CommandResult BreaksCommand(Call& call) {
     j["count"] = b.count;
     j["remaining"] = b.remaining;
     if (!b.command.empty()) j["commandText"] = b.command;
+    if (b.temporary) j["temporary"] = true;
     list.push_back(j);
     if (!text.empty()) text += "\n";
     text += std::to_string(b.number) + "  " + (b.enabled ? "on " : "off") + "  " +
             LineText(call.symbols(), b.address);
     if (b.count > 1) text += "  hits left " + std::to_string(b.remaining);
     if (!b.command.empty()) text += "  runs \"" + b.command + "\"";
+    if (b.temporary) text += "  temporary";
   }
   call.r.json["breakpoints"] = list;
   call.r.text = text.empty() ? "no breakpoints" : text;

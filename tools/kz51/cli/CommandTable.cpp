@@ -19,6 +19,8 @@ const std::vector<CommandSpec>& CommandTable() {
        "set a breakpoint; it acts on the Nth hit; TEXT is a kz51 command run when it acts (the "
        "run then continues)",
        true, BreakCommand},
+      {"tbreak", "tb", "tbreak LOC [count N] [command TEXT]",
+       "set a temporary breakpoint: deleted when the target stops at it", true, TbreakCommand},
       {"delete", "d", "delete N|all", "delete breakpoint N, or all of them", true, DeleteCommand},
       {"disable", "", "disable N", "disable breakpoint N", true, DisableCommand},
       {"enable", "", "enable N", "enable breakpoint N", true, EnableCommand},
@@ -26,17 +28,41 @@ const std::vector<CommandSpec>& CommandTable() {
        BreaksCommand},
       {"go", "continue|c", "go [until LOC] [&]",
        "run until a breakpoint (or LOC, or stop); with & the run goes on in the background", true,
-       GoCommand},
-      {"wait", "", "wait", "wait for a background run to stop", true, WaitCommand},
+       GoCommand, kRunsTarget},
+      {"wait", "", "wait", "wait for a background run to stop", true, WaitCommand, kRunsTarget},
       {"step", "s", "step [N]",
-       "step N C lines (into calls), or N instructions where no line is known", true, StepCommand},
-      {"stepi", "si", "stepi [N]", "step N machine instructions", true, StepiCommand},
-      {"next", "n", "next", "step one C line (or one instruction), over calls", true, NextCommand},
-      {"finish", "fin", "finish", "run until the current function returns", true, FinishCommand},
+       "step N C lines (into calls), or N instructions where no line is known", true, StepCommand,
+       kRunsTarget | kRepeats},
+      {"stepi", "si", "stepi [N]", "step N machine instructions", true, StepiCommand,
+       kRunsTarget | kRepeats},
+      {"next", "n", "next [N]",
+       "step N C lines (or instructions where no line is known), over calls", true, NextCommand,
+       kRunsTarget | kRepeats},
+      {"nexti", "ni", "nexti [N]", "step N machine instructions, over calls", true, NextiCommand,
+       kRunsTarget | kRepeats},
+      {"finish", "fin", "finish", "run until the current function returns", true, FinishCommand,
+       kRunsTarget},
+      {"until", "u", "until [LOC]",
+       "run until LOC in this function (or an outer one) or until it returns; without LOC, next "
+       "without going back in a loop",
+       true, UntilCommand, kRunsTarget},
+      {"advance", "", "advance LOC", "run until LOC, or until the current function returns", true,
+       AdvanceCommand, kRunsTarget},
       {"stop", "", "stop", "stop the running target", true, StopCommand},
       {"reset", "", "reset", "reset the target", true, ResetCommand},
       {"where", "", "where", "show the PC: address, symbol+offset, C file:line, instruction", true,
        WhereCommand},
+      {"list", "l", "list [LOC|-]",
+       "show C lines around LOC (file.c:LINE, LINE, a function, an address) or the stop; again: "
+       "the next lines; -: the lines before",
+       true, ListCommand, kRepeats},
+      {"disassemble", "disas", "disassemble [LOC [COUNT]]",
+       "show instructions: the function holding LOC (or the PC), or COUNT of them from LOC", true,
+       DisassembleCommand},
+      {"directory", "dir", "directory [DIR]",
+       "add a directory where C sources are looked for (beside the program first); without DIR, "
+       "show them",
+       false, DirectoryCommand},
       {"regs", "info registers|info reg|i r", "regs", "show the registers", true, RegsCommand},
       {"set", "", "set REG VALUE", "set a register: r0..r7 a b sp dptr pc psw p f1 ov rs f0 ac cy",
        true, SetCommand},
@@ -48,6 +74,8 @@ const std::vector<CommandSpec>& CommandTable() {
        PrintCommand},
       {"symbols", "", "symbols [PATTERN]",
        "list functions and variables whose name contains PATTERN", true, SymbolsCommand},
+      {"info", "i", "info WHAT", "the info commands: info registers, info breakpoints, ...", false,
+       InfoCommand},
       {"help", "?|h", "help [COMMAND]", "this list, or one command", false, HelpCommand},
       {"quit", "exit|q", "quit", "leave kz51", false, QuitCommand},
   };
@@ -118,6 +146,20 @@ CommandResult HelpCommand(Call& call) {
   call.r.json["help"] = text;
   call.r.text = text;
   return call.r;
+}
+
+// "info" alone, or with a word no row has: the info commands of the table.
+CommandResult InfoCommand(Call& call) {
+  std::string names;
+  for (const auto& spec : CommandTable())
+    for (const auto& spelling : Spellings(spec))
+      if (spelling.size() == 2 && spelling[0] == "info") {
+        names += (names.empty() ? "" : ", ") + spelling[0] + " " + spelling[1];
+        break;
+      }
+  const std::string what =
+      call.argc() == 0 ? "info needs a subject" : "no info command '" + call.From(0) + "'";
+  return call.Fail(what + " (" + names + ")");
 }
 
 CommandResult QuitCommand(Call& call) {

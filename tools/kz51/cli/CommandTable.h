@@ -14,6 +14,12 @@ namespace kz51::cli {
 struct Call;
 using Handler = CommandResult (*)(Call&);
 
+// What a command is, for the prompt and for breakpoint commands.
+enum CommandFlag : unsigned {
+  kRepeats = 1u << 0,     // Enter at the prompt runs it again (step, next, list, ...)
+  kRunsTarget = 1u << 1,  // runs the target (go, step, until, ...)
+};
+
 struct CommandSpec {
   const char* name;        // "break", "info registers" (words separated by one space)
   const char* shortForms;  // alternatives separated by '|': "b", "i r|info reg"; "" for none
@@ -21,6 +27,7 @@ struct CommandSpec {
   const char* help;        // one line
   bool needsDriver;        // loads the driver library before the handler runs
   Handler handler;
+  unsigned flags = 0;  // CommandFlag bits
 };
 
 const std::vector<CommandSpec>& CommandTable();
@@ -36,5 +43,10 @@ struct CommandMatch {
   std::size_t words = 0;
 };
 CommandMatch FindCommand(const std::vector<std::string>& words);
+
+// The row of a command text when it runs the target, else null; and the
+// sentence refusing it as a breakpoint's command.
+const CommandSpec* RunsTarget(const std::string& text);
+std::string RunRefusal(const std::string& text);
 
 }  // namespace kz51::cli

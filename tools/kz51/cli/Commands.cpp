@@ -11,7 +11,7 @@ Commands::Commands(Session& session, std::string driverPath,
   // A breakpoint's command text runs with the target stopped at it; its
   // result joins the go's result.
   session_.SetCommandRunner([this](const std::string& text) {
-    CommandResult r = Run(text);
+    CommandResult r = RunBreakpointCommand(text);
     r.json["breakpointCommand"] = true;
     if (nested_ != nullptr) nested_->push_back(r.json);
     if (!r.text.empty() && out_) {
@@ -32,6 +32,48 @@ bool Commands::EnsureDriver(std::string& error) {
     return false;
   }
   return true;
+}
+
+// A breakpoint's command runs while the run it stopped is under way, and that
+// run goes on after it by itself: `go` there means just that (as gdb's
+// `continue` in breakpoint commands); other runs are refused when the
+// breakpoint is set.
+CommandResult Commands::RunBreakpointCommand(const std::string& text) {
+  const CommandSpec* spec = RunsTarget(text);
+  if (spec == nullptr) return Run(text);
+  CommandResult r;
+  r.json["command"] = Trim(text);
+  if (std::string(spec->name) == "go" && SplitWords(Trim(text)).size() == 1) {
+    r.json["ok"] = true;
+    r.json["continues"] = true;
+    return r;
+  }
+  r.ok = false;
+  r.json["ok"] = false;
+  r.json["error"] = RunRefusal(text);
+  r.text = "error: " + r.json["error"].get<std::string>();
+  return r;
+}
+
+const CommandSpec* RunsTarget(const std::string& text) {
+  std::vector<std::string> words;
+  for (const auto& w : SplitWords(Trim(text))) words.push_back(w.text);
+  const CommandMatch m = FindCommand(words);
+  return m.spec != nullptr && (m.spec->flags & kRunsTarget) != 0 ? m.spec : nullptr;
+}
+
+std::string RunRefusal(const std::string& text) {
+  return "a breakpoint's command cannot run the target ('" + Trim(text) +
+         "'): the run goes on by itself after the command (go or continue says just that)";
+}
+
+std::string Commands::Repetition(const std::string& line) {
+  std::vector<std::string> words;
+  for (const auto& w : SplitWords(Trim(line))) words.push_back(w.text);
+  const CommandMatch m = FindCommand(words);
+  if (m.spec == nullptr || (m.spec->flags & kRepeats) == 0) return "";
+  if (std::string(m.spec->name) == "list") return "list";
+  return Trim(line);
 }
 
 CommandResult Commands::Execute(const std::string& line) {

@@ -32,18 +32,36 @@ class Commands {
   // Text for `help` and `help COMMAND` (any spelling); "" for an unknown one.
   static std::string Help(const std::string& command);
 
+  // What Enter at the prompt runs after `line`: the same step, next, stepi
+  // ...; `list` goes on with the next lines. "" when Enter does nothing.
+  static std::string Repetition(const std::string& line);
+
+  // Completions at the prompt of the word that starts at `start` of `line`:
+  // command names, then locations, variables and register names.
+  std::vector<std::string> Complete(const std::string& line, std::size_t start) const;
+
+  // Where `list` goes on: the file and the next line to show.
+  struct ListPosition {
+    std::string file;
+    unsigned first = 0;  // first line shown last time
+    unsigned next = 0;   // the line after the last one shown
+  };
+  ListPosition& Listed() { return listed_; }
+
   // For the run handlers: where the results of breakpoint commands run
   // during a run are collected (null: nowhere).
   void CollectBreakpointCommands(std::vector<nlohmann::ordered_json>* into) { nested_ = into; }
 
  private:
   CommandResult Run(const std::string& line);
+  CommandResult RunBreakpointCommand(const std::string& text);
   bool EnsureDriver(std::string& error);
 
   Session& session_;
   std::string driverPath_;
   std::function<void(const CommandResult&)> out_;
   std::vector<nlohmann::ordered_json>* nested_ = nullptr;  // breakpoint commands of a go
+  ListPosition listed_;
 };
 
 // Readable forms shared with other front ends.

@@ -1,8 +1,8 @@
 #pragma once
 // The handlers of the command table's rows, grouped by file: TargetCommands
 // (the emulator and the program), BreakpointCommands, RunCommands,
-// DataCommands (registers, memory, variables, symbols), and the table's own
-// (help, quit).
+// DataCommands (registers, memory, variables, symbols), SourceCommands
+// (list, disassemble, directory), and the table's own (info, help, quit).
 #include "cli/Call.h"
 
 namespace kz51::cli {
@@ -13,6 +13,7 @@ CommandResult LoadCommand(Call& call);
 CommandResult ResetCommand(Call& call);
 
 CommandResult BreakCommand(Call& call);
+CommandResult TbreakCommand(Call& call);
 CommandResult DeleteCommand(Call& call);
 CommandResult DisableCommand(Call& call);
 CommandResult EnableCommand(Call& call);
@@ -23,6 +24,9 @@ CommandResult WaitCommand(Call& call);
 CommandResult StepCommand(Call& call);
 CommandResult StepiCommand(Call& call);
 CommandResult NextCommand(Call& call);
+CommandResult NextiCommand(Call& call);
+CommandResult UntilCommand(Call& call);
+CommandResult AdvanceCommand(Call& call);
 CommandResult FinishCommand(Call& call);
 CommandResult StopCommand(Call& call);
 
@@ -34,6 +38,11 @@ CommandResult WriteCommand(Call& call);
 CommandResult PrintCommand(Call& call);
 CommandResult SymbolsCommand(Call& call);
 
+CommandResult ListCommand(Call& call);
+CommandResult DisassembleCommand(Call& call);
+CommandResult DirectoryCommand(Call& call);
+
+CommandResult InfoCommand(Call& call);
 CommandResult HelpCommand(Call& call);
 CommandResult QuitCommand(Call& call);
 

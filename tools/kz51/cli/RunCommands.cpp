@@ -26,6 +26,7 @@ bool TakeBackground(std::vector<std::string>& rest, const std::vector<Word>& arg
 // results of breakpoint commands run on the way, and describes the stop.
 CommandResult Report(Call& call, Result<StopEvent> e, std::vector<Json>& nested) {
   call.commands.CollectBreakpointCommands(nullptr);
+  call.commands.Listed() = {};  // `list` starts at the stop again
   if (!e) return call.Fail(e.error());
   Symbols& symbols = call.symbols();
   AddPlace(call.r.json, symbols, e->pc);
@@ -47,6 +48,13 @@ CommandResult Report(Call& call, Result<StopEvent> e, std::vector<Json>& nested)
       break;
   }
   text += LineText(symbols, e->pc);
+  // The C line stopped in, as gdb shows it: "23\t    buffer[i] = seed + i * 3;".
+  if (const auto line = symbols.LineAt(e->pc)) {
+    if (const auto source = symbols.Sources().LineText(line->file, line->line)) {
+      call.r.json["source"] = *source;
+      text += "\n" + std::to_string(line->line) + "\t" + *source;
+    }
+  }
   return call.r;
 }
 
@@ -86,6 +94,18 @@ CommandResult Run(Call& call, Session::RunKind kind, std::uint32_t argument, boo
       case Session::RunKind::Finish:
         e = session.Finish();
         break;
+      case Session::RunKind::NextInstruction:
+        e = session.NextInstruction();
+        break;
+      case Session::RunKind::Advance:
+        e = session.Advance(argument);
+        break;
+      case Session::RunKind::Until:
+        e = session.Until(argument);
+        break;
+      case Session::RunKind::UntilNext:
+        e = session.UntilNext();
+        break;
       default:
         break;
     }
@@ -105,12 +125,47 @@ CommandResult StepCount(Call& call, bool lines) {
              lines && !background && StartsInLine(call.session, call.symbols()));
 }
 
-// next and finish: no argument but [&].
+// finish: no argument but [&].
 CommandResult NoArgument(Call& call, Session::RunKind kind) {
   std::vector<std::string> rest;
   const bool background = TakeBackground(rest, call.args);
   if (!rest.empty()) return call.Usage();
   return Run(call, kind, 0, background, false);
+}
+
+// next and nexti: [N] [&]; N runs, one after the other, end at the first
+// stop that is not a step's.
+CommandResult Repeated(Call& call, Session::RunKind kind) {
+  std::vector<std::string> rest;
+  const bool background = TakeBackground(rest, call.args);
+  if (rest.size() > 1) return call.Usage();
+  std::uint32_t count = 1;
+  std::string error;
+  if (!rest.empty() && !ParseCount(rest[0], count, error)) return call.Fail(error);
+  if (background) {
+    if (count != 1) return call.Fail("a run in the background (&) steps once");
+    return Run(call, kind, 0, true, false);
+  }
+  std::vector<Json> nested;
+  call.commands.CollectBreakpointCommands(&nested);
+  Result<StopEvent> e = Result<StopEvent>::Fail("");
+  for (std::uint32_t i = 0; i < count; ++i) {
+    e = kind == Session::RunKind::Next ? call.session.Next() : call.session.NextInstruction();
+    if (!e || e->reason != StopReason::Step) break;
+  }
+  return Report(call, std::move(e), nested);
+}
+
+// until and advance: LOC [&].
+CommandResult ToLocation(Call& call, Session::RunKind kind, bool optional) {
+  std::vector<std::string> rest;
+  const bool background = TakeBackground(rest, call.args);
+  if (rest.size() > 1 || (rest.empty() && !optional)) return call.Usage();
+  if (rest.empty()) return Run(call, Session::RunKind::UntilNext, 0, background, false);
+  std::uint32_t address = 0;
+  std::string error;
+  if (!call.symbols().ResolveCode(rest[0], address, error)) return call.Fail(error);
+  return Run(call, kind, address, background, false);
 }
 
 }  // namespace
@@ -146,7 +201,19 @@ CommandResult StepiCommand(Call& call) {
 }
 
 CommandResult NextCommand(Call& call) {
-  return NoArgument(call, Session::RunKind::Next);
+  return Repeated(call, Session::RunKind::Next);
+}
+
+CommandResult NextiCommand(Call& call) {
+  return Repeated(call, Session::RunKind::NextInstruction);
+}
+
+CommandResult UntilCommand(Call& call) {
+  return ToLocation(call, Session::RunKind::Until, true);
+}
+
+CommandResult AdvanceCommand(Call& call) {
+  return ToLocation(call, Session::RunKind::Advance, false);
 }
 
 CommandResult FinishCommand(Call& call) {

@@ -62,6 +62,11 @@ CommandResult LoadCommand(Call& call) {
       text += " " + (slash == std::string::npos ? f : f.substr(slash + 1));
     }
   }
+  // Said now, not first at a print or a break on a line.
+  if (!call.symbols().HasDebugInfo()) {
+    j["warning"] = "no debug information: build with --debug";
+    text += "\n" + j["warning"].get<std::string>();
+  }
   return call.r;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Devices.h"
 #include "cli/Interrupt.h"
 #include "cli/Prompt.h"
 #include "dap/Server.h"
@@ -62,6 +63,8 @@ bool ReadScript(const std::string& path, std::vector<Step>& steps) {
 int main(int argc, char** argv) {
   // The debug adapter is the second front end over the session.
   if (argc >= 2 && std::strcmp(argv[1], "dap") == 0) return kzhost::dap::RunDap(argc - 2, argv + 2);
+  if (argc >= 2 && std::strcmp(argv[1], "devices") == 0)
+    return kz51::cli::RunDevices(argc - 1, argv + 1);
   // Firmware tests in CI are the third.
   if (argc >= 2 && std::strcmp(argv[1], "run") == 0) return kz51::run::RunMain(argc - 1, argv + 1);
   CLI::App app{
@@ -69,13 +72,20 @@ int main(int argc, char** argv) {
       "Runs the commands of -c and -f in order, then exits; without them, offers a prompt\n"
       "when stdin is a terminal (else reads commands from stdin). Exit status: 0 when\n"
       "every command succeeded, 1 at the first failed command, 2 for a usage error.\n"
-      "Type 'help' at the prompt, or run: kz51 -c help",
+      "Type 'help' at the prompt, or run: kz51 -c help\n"
+      "Also: kz51 dap (Debug Adapter Protocol server), kz51 devices (the USB devices that\n"
+      "could be the emulator)",
       "kz51"};
   std::string driverPath = DefaultDriverPath();
   bool json = false;
   bool echo = false;
+  std::string provider = "virtual";
   std::vector<std::string> commands, scripts;
   app.add_option("--driver", driverPath, "driver library")->default_str(driverPath);
+  app.add_option("--provider", provider,
+                 std::string("the emulator the driver reaches: ") + kzhost::ProviderChoices())
+      ->check(CLI::IsMember({"virtual", "usb"}))
+      ->default_str(provider);
   app.add_flag("--json", json, "print one JSON object per command");
   app.add_flag("--echo", echo, "show each command of -c/-f before its result, as at the prompt");
   auto* cOpt = app.add_option("-c", commands, "a command to run (may repeat)")
@@ -119,6 +129,9 @@ int main(int argc, char** argv) {
   };
 
   kz51::Session session;
+  kzhost::Provider chosen = kzhost::Provider::Virtual;
+  kzhost::ParseProvider(provider, chosen);
+  session.SetProvider(chosen);
   kz51::cli::Commands cmds(session, driverPath, print);
   // Ctrl-C stops a running target; otherwise it ends a script (as it would
   // without the handler) and is ignored at the prompt.
@@ -151,7 +164,9 @@ int main(int argc, char** argv) {
 
   std::printf("kz51: driver %s; type 'help' for the commands, 'quit' to leave\n",
               driverPath.c_str());
-  kz51::cli::LineReader reader;
+  kz51::cli::LineReader reader(
+      [&cmds](const std::string& text, std::size_t start) { return cmds.Complete(text, start); });
+  std::string repeat;  // what Enter runs: the last step, next, stepi, list
   for (;;) {
     auto line = reader.Read("(kz51) ");
     if (!line) {
@@ -163,9 +178,17 @@ int main(int argc, char** argv) {
       break;
     }
     interrupt.TakeInterrupted();
-    if (line->find_first_not_of(" \t\r") == std::string::npos) continue;
+    const std::string command = kz51::cli::WithoutComment(*line);
+    if (line->find_first_not_of(" \t\r") == std::string::npos) {
+      if (repeat.empty()) continue;
+      const CommandResult r = cmds.Execute(repeat);
+      if (!r.ok) repeat.clear();
+      continue;
+    }
     reader.Remember(*line);
-    const CommandResult r = cmds.Execute(*line);
+    if (command.find_first_not_of(" \t\r") == std::string::npos) continue;  // a comment
+    const CommandResult r = cmds.Execute(command);
+    repeat = r.ok ? kz51::cli::Commands::Repetition(command) : std::string();
     if (r.quit) break;
   }
   return kAllSucceeded;

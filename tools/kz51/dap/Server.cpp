@@ -257,10 +257,21 @@ json Server::Launch(const json& args) {
   if (auto d = args.find("sourceDirectories"); d != args.end() && d->is_array())
     for (const auto& s : *d)
       if (s.is_string()) sourceDirs_.push_back(s.get<std::string>());
+  // The emulator the driver reaches: the virtual one unless "provider" says
+  // "usb", which takes the device from "usb" (KZ51_USB's settings).
+  kzhost::Provider provider = kzhost::Provider::Virtual;
+  if (auto p = args.find("provider"); p != args.end() && !p->is_null()) {
+    if (!p->is_string() || !kzhost::ParseProvider(p->get<std::string>(), provider))
+      throw RequestError{std::string("\"provider\" is ") + kzhost::ProviderChoices()};
+  }
+  if (auto u = args.find("usb"); u != args.end() && u->is_string())
+    SetEnvironment("KZ51_USB", u->get<std::string>());
+  session_.SetProvider(provider);
   // The virtual emulator writes the target's serial output to a file, which
   // the debug console follows.
   SerialFile serialFile;
-  if (auto e = args.find("emulator"); e != args.end() && e->is_string()) {
+  if (auto e = args.find("emulator");
+      e != args.end() && e->is_string() && provider == kzhost::Provider::Virtual) {
     serialFile = ChooseSerialFile(e->get<std::string>());
     SetEnvironment("KZ51_EMU", serialFile.emulator);
   }

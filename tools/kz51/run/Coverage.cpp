@@ -38,7 +38,7 @@ std::vector<std::string_view> SplitCommas(std::string_view text, std::size_t par
 }  // namespace
 
 Coverage Coverage::FromCounts(const CountSnapshot& counts, const CodeMap& code,
-                              const Symbols& symbols, const SourceFiles& sources) {
+                              const Symbols& symbols, const SourcePaths& sources) {
   Coverage out;
   // Every line with code, its recorded addresses, each once.
   std::map<std::pair<std::string, unsigned>, std::set<std::uint32_t>> recorded;

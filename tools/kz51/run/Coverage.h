@@ -12,7 +12,7 @@
 
 #include "run/CodeMap.h"
 #include "run/ProviderCounts.h"
-#include "run/SourceFiles.h"
+#include "run/SourcePaths.h"
 
 namespace kz51::run {
 
@@ -33,7 +33,7 @@ class Coverage {
   // The counts of one run, attributed to the C lines and functions of the
   // program's .cdb.
   static Coverage FromCounts(const CountSnapshot& counts, const CodeMap& code,
-                             const Symbols& symbols, const SourceFiles& sources);
+                             const Symbols& symbols, const SourcePaths& sources);
   // Reads a tracefile (as lcov and kz51 write them). False with `error`
   // naming the first line it cannot read.
   bool Parse(const std::string& text, std::string& error);

@@ -26,7 +26,7 @@ std::string OneLine(std::string s) {
 }  // namespace
 
 Profile::Place Profile::PlaceOf(std::uint32_t address, const CodeMap& map,
-                                const SourceFiles& sources) const {
+                                const SourcePaths& sources) const {
   Place p;
   p.function = map.FunctionNameAt(address);
   auto line = map.LineAt(address);
@@ -43,7 +43,7 @@ Profile::Place Profile::PlaceOf(std::uint32_t address, const CodeMap& map,
   return p;
 }
 
-void Profile::Add(const CountSnapshot& counts, const CodeMap& map, const SourceFiles& sources,
+void Profile::Add(const CountSnapshot& counts, const CodeMap& map, const SourcePaths& sources,
                   const std::vector<std::uint8_t>& code, const std::string& program) {
   programs_.push_back(program);
   for (std::uint32_t a = 0; a < counts.executions.size(); ++a) {

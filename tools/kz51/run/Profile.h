@@ -11,7 +11,7 @@
 
 #include "run/CodeMap.h"
 #include "run/ProviderCounts.h"
-#include "run/SourceFiles.h"
+#include "run/SourcePaths.h"
 
 namespace kz51::run {
 
@@ -23,7 +23,7 @@ class Profile {
  public:
   // One run's counts. `code` holds the program's bytes (an interrupt's
   // vector usually jumps on to its handler, which is then the callee).
-  void Add(const CountSnapshot& counts, const CodeMap& map, const SourceFiles& sources,
+  void Add(const CountSnapshot& counts, const CodeMap& map, const SourcePaths& sources,
            const std::vector<std::uint8_t>& code, const std::string& program);
   std::string Write() const;
 
@@ -33,7 +33,7 @@ class Profile {
     std::string function;
     unsigned line = 0;
   };
-  Place PlaceOf(std::uint32_t address, const CodeMap& map, const SourceFiles& sources) const;
+  Place PlaceOf(std::uint32_t address, const CodeMap& map, const SourcePaths& sources) const;
 
   using FunctionKey = std::pair<std::string, std::string>;  // file, function
   std::map<FunctionKey, std::map<unsigned, ProfileCost>> self_;

@@ -26,7 +26,7 @@
 #include "run/JUnitReport.h"
 #include "run/Profile.h"
 #include "run/ProviderCounts.h"
-#include "run/SourceFiles.h"
+#include "run/SourcePaths.h"
 #include "session/HostProgram.h"
 #include "session/Session.h"
 #include "symbols/IntelHex.h"
@@ -44,6 +44,7 @@ constexpr int kInterrupted = 130;
 
 struct Options {
   std::string driver;
+  kzhost::Provider provider = kzhost::Provider::Virtual;
   std::string until;
   std::string exitCode;
   double timeout = 10;
@@ -172,13 +173,17 @@ int Runner::Run() {
   // The virtual emulator writes the target's UART output to a file kz51
   // follows; it reads its settings when the driver first opens the link.
   const char* env = std::getenv("KZ51_EMU");
-  const kzhost::dap::SerialFile serialFile = kzhost::dap::ChooseSerialFile(env ? env : "");
-  kzhost::dap::SetEnvironment("KZ51_EMU", serialFile.emulator);
+  kzhost::dap::SerialFile serialFile;
+  if (o_.provider == kzhost::Provider::Virtual) {
+    serialFile = kzhost::dap::ChooseSerialFile(env ? env : "");
+    kzhost::dap::SetEnvironment("KZ51_EMU", serialFile.emulator);
+  }
   if (!serialFile.path.empty()) {
     serial_ = std::make_unique<kzhost::dap::SerialOutput>(
         serialFile.path, serialFile.owned, kzhost::dap::SerialOutput::SizeOf(serialFile.path),
         [this](const std::string& bytes) { uart_.Write(bytes); });
   }
+  session_.SetProvider(o_.provider);
   if (auto r = session_.Open(o_.driver); !r) return Fail(r.error());
   if (wantCounts || o_.maxCycles > 0) {
     std::string why;
@@ -248,6 +253,11 @@ Outcome Runner::RunProgram(const std::string& program, CountSnapshot& counts, bo
   if (auto r = session_.Reset(); !r) return error(r.error());
   std::optional<CodeMap> map;
   if (!o_.coverage.empty() || !o_.profile.empty()) {
+    if (symbols.Cdb().lines.empty())
+      std::fprintf(stderr,
+                   "kz51 run: %s: no C line records were found beside it (build it with sdcc "
+                   "--debug); its coverage and profile name no C lines.\n",
+                   program.c_str());
     map.emplace(symbols);
     if (!counts_->Start(map->Regions())) return error("the emulator did not start counting");
   }
@@ -265,7 +275,7 @@ Outcome Runner::RunProgram(const std::string& program, CountSnapshot& counts, bo
   if (map) {
     counted = counts_->Read(counts);
     if (counted) {
-      const SourceFiles sources(program, symbols);
+      const SourcePaths sources(program, symbols);
       for (const auto& name : sources.Missing())
         std::fprintf(stderr,
                      "kz51 run: %s: the source %s was not found; the reports name it beside "
@@ -362,6 +372,11 @@ int RunMain(int argc, char** argv) {
   Options o;
   o.driver = HostProgramDirectory() + kzhost::DefaultDriverLibrary();
   app.add_option("--driver", o.driver, "driver library")->default_str(o.driver);
+  std::string provider = "virtual";
+  app.add_option("--provider", provider,
+                 std::string("the emulator the driver reaches: ") + kzhost::ProviderChoices())
+      ->check(CLI::IsMember({"virtual", "usb"}))
+      ->default_str(provider);
   app.add_option("--until", o.until, "where each run ends: an address, a function or file.c:LINE")
       ->type_name("LOC");
   app.add_option("--exit-code", o.exitCode,
@@ -390,6 +405,7 @@ int RunMain(int argc, char** argv) {
     std::fprintf(stderr, "kz51 run: %s (kz51 run --help shows the options).\n", e.what());
     return kFailed;
   }
+  kzhost::ParseProvider(provider, o.provider);
   // A mistyped expression fails at once, not after every program has run.
   if (!o.exitCode.empty()) {
     const debug::ParseResult parsed = debug::ParseExpression(o.exitCode);

@@ -25,8 +25,6 @@ std::uint32_t KZ_CDECL HostCallback(std::uint32_t code, void* argument) {
 
 constexpr std::uint32_t kCodeBase = 0xFF000000u;
 constexpr std::int32_t kViewRefresh = static_cast<std::int32_t>(0x80000000u);
-// Limits of the C-line stepping loops: beyond them the step ends where it is.
-constexpr int kMaxLineSteps = 20000;
 
 std::string Hex4(std::uint32_t v) {
   char buf[16];
@@ -134,7 +132,7 @@ const std::vector<std::string>& RegisterNames() {
 
 struct Session::BreakpointSlot {
   kz::BreakpointRecord record{};
-  Breakpoint info;
+  Breakpoint info;  // number 0: armed by a run for itself, never shown
   std::string commandText;
 };
 
@@ -147,6 +145,7 @@ Session::~Session() {
 Result<Done> Session::Open(const std::string& driverPath) {
   if (open_) return Result<Done>::Fail("the driver is already loaded");
   std::string error;
+  if (!kzhost::PrepareProvider(provider_, usb_, error)) return Result<Done>::Fail(error);
   if (!kzhost::LoadDriver(driverPath, drv_, error)) return Result<Done>::Fail(error);
   Session* expected = nullptr;
   if (!theSession.compare_exchange_strong(expected, this))
@@ -219,11 +218,30 @@ Result<Done> Session::CheckAccess(std::uint16_t answer, const char* what) const 
 
 // ---- connect, options, load ---------------------------------------------
 
+unsigned Session::ProviderFailures(std::string* sentence) const {
+  if (usb_.failure == nullptr) return 0;
+  char text[1024] = "";
+  const unsigned count = usb_.failure(text, sizeof text);
+  if (sentence != nullptr) *sentence = text;
+  return count;
+}
+
+template <class T>
+Result<T> Session::WithLinkFailure(Result<T> result, unsigned before, const char* during) const {
+  std::string why;
+  if (ProviderFailures(&why) == before) return result;
+  return Result<T>::Fail(std::string("the link to the emulator failed ") + during + ": " + why);
+}
+
 Result<ConnectInfo> Session::Connect() {
   if (auto r = RequireStopped(); !r) return Result<ConnectInfo>::Fail(r.error());
   Ran();
   ConnectInfo info;
+  const unsigned failures = ProviderFailures(nullptr);
   info.answer = drv_.EnumUv351(nullptr, 2);
+  std::string why;
+  if (info.answer != 8051 && ProviderFailures(&why) != failures)
+    return Result<ConnectInfo>::Fail("no emulator answered: " + why);
   if (info.answer != 8051)
     return Result<ConnectInfo>::Fail(
         "no emulator answered (check the USB cable, the emulator, the pod and the settings)");
@@ -325,7 +343,7 @@ Result<LoadInfo> Session::Load(const std::string& path) {
 // ---- breakpoints ------------------------------------------------------------
 
 Result<Breakpoint> Session::AddBreakpoint(std::uint32_t address, const std::string& location,
-                                          int count, const std::string& command) {
+                                          int count, const std::string& command, bool temporary) {
   if (auto r = RequireStopped(); !r) return Result<Breakpoint>::Fail(r.error());
   if (address > 0xFFFF)
     return Result<Breakpoint>::Fail("address " + Hex4(address) + " is outside the code space");
@@ -350,25 +368,57 @@ Result<Breakpoint> Session::AddBreakpoint(std::uint32_t address, const std::stri
   kz::BreakpointRecord** link = &breakpointHead_;
   while (*link != nullptr) link = &(*link)->next;
   *link = &rec;
-  slot->info = {nextBreakpoint_++, address, location, true, count, count, command};
+  slot->info = {nextBreakpoint_++, address, location, true, count, count, command, temporary};
   breakpoints_.push_back(std::move(slot));
   return breakpoints_.back()->info;
 }
 
+Session::BreakpointSlot* Session::ArmHidden(std::uint32_t address) {
+  auto slot = std::make_unique<BreakpointSlot>();
+  kz::BreakpointRecord& rec = slot->record;
+  rec.flags = kz::kBpEnabled;
+  rec.address = kCodeBase | (address & 0xFFFFu);
+  rec.remainingCount = 1;
+  rec.initialCount = 1;
+  std::uint32_t addr32 = rec.address;
+  if (drv_.AG_BreakFunc(1, 0, &addr32, &rec) == nullptr) return nullptr;
+  kz::BreakpointRecord** link = &breakpointHead_;
+  while (*link != nullptr) link = &(*link)->next;
+  *link = &rec;
+  slot->info.address = address & 0xFFFFu;
+  slot->info.number = 0;
+  breakpoints_.push_back(std::move(slot));
+  return breakpoints_.back().get();
+}
+
+void Session::Unlink(BreakpointSlot* slot) {
+  kz::BreakpointRecord* rec = &slot->record;
+  for (kz::BreakpointRecord** link = &breakpointHead_; *link != nullptr; link = &(*link)->next) {
+    if (*link == rec) {
+      *link = rec->next;
+      break;
+    }
+  }
+  std::uint32_t addr32 = rec->address;
+  drv_.AG_BreakFunc(2, 0, &addr32, rec);
+  breakpoints_.remove_if([slot](const auto& s) { return s.get() == slot; });
+}
+
+void Session::DropTemporary(const Result<StopEvent>& stop) {
+  if (!stop || stop->reason != StopReason::Breakpoint || stop->breakpoint == 0) return;
+  for (const auto& s : breakpoints_) {
+    if (s->info.number == stop->breakpoint && s->info.temporary) {
+      Unlink(s.get());
+      return;
+    }
+  }
+}
+
 Result<Done> Session::DeleteBreakpoint(int number) {
   if (auto r = RequireStopped(); !r) return r;
-  for (auto it = breakpoints_.begin(); it != breakpoints_.end(); ++it) {
-    if ((*it)->info.number != number) continue;
-    kz::BreakpointRecord* rec = &(*it)->record;
-    for (kz::BreakpointRecord** link = &breakpointHead_; *link != nullptr; link = &(*link)->next) {
-      if (*link == rec) {
-        *link = rec->next;
-        break;
-      }
-    }
-    std::uint32_t addr32 = rec->address;
-    drv_.AG_BreakFunc(2, 0, &addr32, rec);
-    breakpoints_.erase(it);
+  for (const auto& s : breakpoints_) {
+    if (s->info.number != number || number == 0) continue;
+    Unlink(s.get());
     return Done{};
   }
   return Result<Done>::Fail("no breakpoint " + std::to_string(number));
@@ -402,6 +452,7 @@ Result<Done> Session::EnableBreakpoint(int number, bool enable) {
 std::vector<Breakpoint> Session::Breakpoints() const {
   std::vector<Breakpoint> out;
   for (const auto& s : breakpoints_) {
+    if (s->info.number == 0) continue;
     Breakpoint b = s->info;
     b.remaining = s->record.remainingCount;
     out.push_back(std::move(b));
@@ -411,7 +462,7 @@ std::vector<Breakpoint> Session::Breakpoints() const {
 
 int Session::BreakpointAt(std::uint32_t address) const {
   for (const auto& s : breakpoints_)
-    if (s->info.enabled && s->info.address == address) return s->info.number;
+    if (s->info.number != 0 && s->info.enabled && s->info.address == address) return s->info.number;
   return 0;
 }
 
@@ -494,59 +545,23 @@ Result<StopEvent> Session::RunBlocking(RunKind kind, std::uint32_t argument) {
       return MakeStop(StopRequested() ? StopReason::Stopped : StopReason::Step);
     }
     case RunKind::StepLine:
-    case RunKind::Next: {
-      const std::uint32_t start = pcCell_ & 0xFFFFu;
-      const auto startLine = symbols_.LineAt(start);
-      for (int i = 0; i < kMaxLineSteps; ++i) {
-        const std::uint32_t pc = pcCell_ & 0xFFFFu;
-        const std::uint8_t op = ReadCodeByte(pc);
-        const bool isLcall = op == 0x12, isAcall = (op & 0x1F) == 0x11;
-        bool over = kind == RunKind::Next;
-        if ((isLcall || isAcall) && !over) {
-          // Stepping into code without line records would take a step per
-          // instruction of a library routine: step over it instead.
-          std::uint32_t target = 0;
-          if (isLcall) {
-            target = (std::uint32_t{ReadCodeByte(pc + 1)} << 8) | ReadCodeByte(pc + 2);
-          } else {
-            target = ((pc + 2) & 0xF800u) | ((op & 0xE0u) << 3) | ReadCodeByte(pc + 1);
-          }
-          over = !symbols_.LineAt(target).has_value();
-        }
-        if ((isLcall || isAcall) && over) {
-          const std::uint32_t ret = (pc + (isLcall ? 3 : 2)) & 0xFFFFu;
-          auto e = RunGo(3, ret);
-          if (!e || e->reason != StopReason::Until) return e;
-        } else {
-          auto e = StepOnce();
-          if (!e || e->reason == StopReason::Stopped) return e;
-        }
-        if (StopRequested()) return MakeStop(StopReason::Stopped);
-        const std::uint32_t now = pcCell_ & 0xFFFFu;
-        if (!startLine) return MakeStop(StopReason::Step);  // no line info: one instruction
-        if (symbols_.IsLineStart(now)) {
-          const auto line = symbols_.LineAt(now);
-          if (line &&
-              (now == start || line->line != startLine->line || line->file != startLine->file))
-            return MakeStop(StopReason::Step);
-        }
-        if (BreakpointAt(now) != 0) return MakeStop(StopReason::Breakpoint);
+    case RunKind::Next:
+    case RunKind::UntilNext:
+      return RunLines(kind);
+    case RunKind::NextInstruction: {
+      const std::uint32_t pc = pcCell_ & 0xFFFFu;
+      const std::uint8_t op = ReadCodeByte(pc);
+      if (op == 0x12 || (op & 0x1F) == 0x11) {
+        auto e = RunGo(3, (pc + (op == 0x12 ? 3u : 2u)) & 0xFFFFu);
+        if (e && e->reason == StopReason::Until) e->reason = StopReason::Step;
+        return e;
       }
-      return MakeStop(StopReason::Step);
+      return StepOverInterrupts(nullptr);
     }
-    case RunKind::Finish: {
-      // The return address the call pushed: high byte at SP, low below it.
-      kz::AddressRecord spRec{0xF0000081u, 0, 0};
-      std::uint8_t sp = 0;
-      if (drv_.AG_MemAcc(1, &sp, &spRec, 1) != 0) return Result<StopEvent>::Fail("cannot read SP");
-      std::uint8_t ret[2] = {};
-      kz::AddressRecord retRec{0xF3000000u | ((sp - 1u) & 0xFFu), 0, 0};
-      if (drv_.AG_MemAcc(1, ret, &retRec, 2) != 0)
-        return Result<StopEvent>::Fail("cannot read the return address on the stack");
-      auto e = RunGo(3, (std::uint32_t{ret[1]} << 8) | ret[0]);
-      if (e && e->reason == StopReason::Until) e->reason = StopReason::Step;
-      return e;
-    }
+    case RunKind::Finish:
+    case RunKind::Advance:
+    case RunKind::Until:
+      return RunToReturnOr(kind, argument);
   }
   return Result<StopEvent>::Fail("unknown run");
 }
@@ -569,6 +584,18 @@ Result<StopEvent> Session::Next() {
 Result<StopEvent> Session::Finish() {
   return GoUntilOr(RunKind::Finish, 0);
 }
+Result<StopEvent> Session::NextInstruction() {
+  return GoUntilOr(RunKind::NextInstruction, 0);
+}
+Result<StopEvent> Session::Advance(std::uint32_t address) {
+  return GoUntilOr(RunKind::Advance, address);
+}
+Result<StopEvent> Session::Until(std::uint32_t address) {
+  return GoUntilOr(RunKind::Until, address);
+}
+Result<StopEvent> Session::UntilNext() {
+  return GoUntilOr(RunKind::UntilNext, 0);
+}
 
 Result<StopEvent> Session::GoUntilOr(RunKind kind, std::uint32_t argument) {
   if (auto r = RequireStopped(); !r) return Result<StopEvent>::Fail(r.error());
@@ -576,8 +603,10 @@ Result<StopEvent> Session::GoUntilOr(RunKind kind, std::uint32_t argument) {
   stopRequested_ = false;
   Ran();
   running_ = true;
-  auto e = RunBlocking(kind, argument);
+  const unsigned failures = ProviderFailures(nullptr);
+  auto e = WithLinkFailure(RunBlocking(kind, argument), failures, "during the run");
   running_ = false;
+  DropTemporary(e);
   return e;
 }
 
@@ -591,8 +620,9 @@ Result<Done> Session::Start(RunKind kind, std::uint32_t argument) {
   stopRequested_ = false;
   Ran();
   running_ = true;
-  worker_ = std::thread([this, kind, argument] {
-    auto e = RunBlocking(kind, argument);
+  const unsigned failures = ProviderFailures(nullptr);
+  worker_ = std::thread([this, kind, argument, failures] {
+    auto e = WithLinkFailure(RunBlocking(kind, argument), failures, "during the run");
     std::lock_guard<std::mutex> lock(workerMutex_);
     workerResult_ = std::move(e);
     running_ = false;
@@ -614,6 +644,7 @@ std::optional<Result<StopEvent>> Session::WaitFor(int milliseconds) {
   workerResult_.reset();
   lock.unlock();
   worker_.join();
+  DropTemporary(result);
   return result;
 }
 

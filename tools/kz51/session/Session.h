@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "session/DriverLibrary.h"
+#include "session/ProviderLibrary.h"
 #include "symbols/IntelHex.h"
 #include "symbols/Symbols.h"
 
@@ -106,9 +107,10 @@ struct Breakpoint {
   std::uint32_t address = 0;
   std::string location;  // as resolved: "done", "main.c:27", "0x0062"
   bool enabled = true;
-  int count = 1;        // acts on this hit (1: every hit)
-  int remaining = 1;    // hits still to pass, as the driver keeps it
-  std::string command;  // kz51 command text run when it acts, or empty
+  int count = 1;           // acts on this hit (1: every hit)
+  int remaining = 1;       // hits still to pass, as the driver keeps it
+  std::string command;     // kz51 command text run when it acts, or empty
+  bool temporary = false;  // deleted when the target stops at it
 };
 
 // The 8051 registers as the driver's register view shows them.
@@ -144,8 +146,13 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Loads the driver library, resolves the exports, registers this session
-  // as the host and initialises the driver (AG_Init 0x100).
+  // The pipe provider the driver is to use (the virtual emulator unless
+  // chosen otherwise); takes effect at Open.
+  void SetProvider(kzhost::Provider provider) { provider_ = provider; }
+  kzhost::Provider provider() const { return provider_; }
+  // Loads the chosen provider where needed and the driver library, resolves
+  // the exports, registers this session as the host and initialises the
+  // driver (AG_Init 0x100).
   Result<Done> Open(const std::string& driverPath);
   bool IsOpen() const { return open_; }
   // Exit notification; done by the destructor too.
@@ -160,8 +167,9 @@ class Session {
   Symbols& symbols() { return symbols_; }
 
   // Breakpoints: the host's linked list of breakpoint records.
+  // A temporary breakpoint is deleted when a run stops at it.
   Result<Breakpoint> AddBreakpoint(std::uint32_t address, const std::string& location, int count,
-                                   const std::string& command);
+                                   const std::string& command, bool temporary = false);
   Result<Done> DeleteBreakpoint(int number);
   Result<int> DeleteAllBreakpoints();  // answers how many were deleted
   Result<Done> EnableBreakpoint(int number, bool enable);
@@ -179,9 +187,33 @@ class Session {
   Result<StopEvent> Next();
   // Run until the current function returns to its caller.
   Result<StopEvent> Finish();
+  // One instruction, over calls (a call runs to its return).
+  Result<StopEvent> NextInstruction();
+  // Run until `address` (reason Until) or until the current function returns
+  // to its caller (reason Step). `Until` stops at `address` only in the
+  // current function's frame or an outer one, `Advance` in any frame.
+  Result<StopEvent> Advance(std::uint32_t address);
+  Result<StopEvent> Until(std::uint32_t address);
+  // `next`, but a jump back (the end of a loop) goes on until a line after
+  // the current one, or the function's return.
+  Result<StopEvent> UntilNext();
+  // Stepping by lines (StepLine, Next, UntilNext) and NextInstruction never
+  // stop in an interrupt handler taken on the way: the handler runs to its
+  // RETI (unless a breakpoint in it acts).
 
   // Background run: Start() returns at once, Wait() collects the stop.
-  enum class RunKind { Go, GoUntil, Step, StepLine, Next, Finish };
+  enum class RunKind {
+    Go,
+    GoUntil,
+    Step,
+    StepLine,
+    Next,
+    Finish,
+    NextInstruction,
+    Advance,
+    Until,
+    UntilNext
+  };
   Result<Done> Start(RunKind kind, std::uint32_t argument = 0);
   Result<StopEvent> Wait();
   // Waits at most `milliseconds`; empty when the run is still going.
@@ -225,6 +257,17 @@ class Session {
  private:
   struct BreakpointSlot;
   Result<Done> RequireStopped() const;
+  // Stepping helpers (Stepping.cpp).
+  std::vector<std::uint32_t> NextPcs(std::uint32_t pc);
+  Result<StopEvent> StepOverInterrupts(bool* detoured);
+  Result<StopEvent> RunLines(RunKind kind);
+  Result<StopEvent> RunToReturnOr(RunKind kind, std::uint32_t address);
+  std::optional<std::uint32_t> ReturnAddress();
+  std::uint8_t ReadDirect(std::uint8_t address);
+  std::optional<std::uint32_t> ReadStackWord(std::uint8_t sp);
+  BreakpointSlot* ArmHidden(std::uint32_t address);
+  void Unlink(BreakpointSlot* slot);
+  void DropTemporary(const Result<StopEvent>& stop);
   Result<StopEvent> RunBlocking(RunKind kind, std::uint32_t argument);
   Result<StopEvent> RunGo(int code, std::uint32_t until);
   Result<StopEvent> StepOnce();
@@ -239,6 +282,16 @@ class Session {
   Result<Done> MemoryAccess(std::uint16_t code, MemorySpace space, std::uint32_t address,
                             std::uint8_t* buffer, std::uint32_t length);
 
+  // The USB provider's count of failures, and the sentence of the last one
+  // (0 and "" with the virtual emulator).
+  unsigned ProviderFailures(std::string* sentence) const;
+  // The result of an operation, with the provider's sentence when the link
+  // failed while it ran (its failure count has moved past `before`).
+  template <class T>
+  Result<T> WithLinkFailure(Result<T> result, unsigned before, const char* during) const;
+
+  kzhost::Provider provider_ = kzhost::Provider::Virtual;
+  kzhost::UsbProviderExports usb_;
   kzhost::DriverExports drv_;
   bool open_ = false;
   Symbols symbols_;

@@ -69,8 +69,10 @@ void Listing::AddSourceComments(const std::string& text) {
       while (!code.empty() && (code.back() == '\r' || code.back() == ' ')) code.pop_back();
       // Keyed by the file's name alone, as the .cdb's line records name it.
       std::string file = rest.substr(0, c1);
+      const std::string path = file;
       const auto slash = file.find_last_of("/\\");
       if (slash != std::string::npos) file.erase(0, slash + 1);
+      compiledPaths_.emplace(file, path);
       source_.emplace(std::make_pair(file, static_cast<unsigned>(std::stoul(number))), code);
       break;
     }
@@ -80,6 +82,11 @@ void Listing::AddSourceComments(const std::string& text) {
 std::string Listing::SourceText(const std::string& file, unsigned line) const {
   const auto it = source_.find({file, line});
   return it == source_.end() ? std::string() : it->second;
+}
+
+std::string Listing::CompiledPath(const std::string& file) const {
+  const auto it = compiledPaths_.find(file);
+  return it == compiledPaths_.end() ? std::string() : it->second;
 }
 
 void Listing::AddRelocated(const std::string& text) {

@@ -2,7 +2,8 @@
 // The assembler listings sdcc leaves beside the program: the relocated
 // listing (.rst, absolute addresses) or, without it, the listing (.lst) placed
 // through the .cdb's assembler line records. Gives the instruction text at a
-// code address, and the C source lines sdcc copies into them as comments.
+// code address, and the C source lines sdcc copies into them as comments
+// (";\t../src/main.c:12: n++;") with the path each file was compiled from.
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -29,6 +30,9 @@ class Listing {
   // The bit address of a label in the bit segment of a relocated listing
   // ("_ready"): the map file leaves bit variables out.
   std::optional<std::uint32_t> BitLabel(const std::string& name) const;
+  // The path a C file was compiled from, by file name without directory
+  // ("ticker.c" -> "../src/ticker.c"); empty when not known.
+  std::string CompiledPath(const std::string& file) const;
   std::size_t Size() const { return text_.size(); }
 
  private:
@@ -36,6 +40,7 @@ class Listing {
 
   std::map<std::uint32_t, std::string> text_;
   std::map<std::pair<std::string, unsigned>, std::string> source_;
+  std::map<std::string, std::string> compiledPaths_;  // by file name
   std::map<std::string, std::uint32_t> bitLabels_;
 };
 

@@ -100,8 +100,7 @@ void Symbols::Clear() {
   map_.clear();
   listing_ = {};
   sortedLines_.clear();
-  directory_.clear();
-  sourceFiles_.clear();
+  sources_.SetProgram("", nullptr);
 }
 
 void Symbols::Set(cdb::File cdb, std::vector<map::Symbol> mapSymbols) {
@@ -133,7 +132,6 @@ std::vector<std::string> Symbols::LoadBeside(const std::string& programPath) {
     read.push_back(cdbPath.generic_string());
   }
   Set(std::move(cdb), std::move(mapSymbols));
-  directory_ = base.parent_path().string();
   // Listings: one per module, named after it, beside the program.
   std::vector<std::string> modules = cdb_.modules;
   const std::string own = base.filename().string();
@@ -150,6 +148,7 @@ std::vector<std::string> Symbols::LoadBeside(const std::string& programPath) {
       read.push_back(lst.generic_string());
     }
   }
+  sources_.SetProgram(programPath, &listing_);
   // Bit variables: the linker's records leave their addresses out.
   for (auto& v : cdb_.variables) {
     if (v.address || (v.space != cdb::Space::Bit && v.space != cdb::Space::Sbit)) continue;
@@ -183,6 +182,32 @@ std::vector<std::uint32_t> Symbols::AddressesOfLine(const std::string& file, uns
   return out;
 }
 
+std::optional<Symbols::CodeLine> Symbols::FirstCodeLine(const std::string& file,
+                                                        unsigned line) const {
+  const std::string want = BaseName(file);
+  std::optional<CodeLine> best;
+  for (const auto& r : cdb_.lines) {
+    if (r.line < line || BaseName(r.file) != want || FunctionAt(r.address) == nullptr) continue;
+    if (!best || r.line < best->line || (r.line == best->line && r.address < best->address))
+      best = CodeLine{r.line, r.address};
+  }
+  return best;
+}
+
+bool Symbols::HasLinesOf(const std::string& file) const {
+  const std::string want = BaseName(file);
+  for (const auto& r : cdb_.lines)
+    if (BaseName(r.file) == want) return true;
+  return false;
+}
+
+std::vector<std::string> Symbols::SourceNames() const {
+  std::vector<std::string> names;
+  for (const auto& r : cdb_.lines)
+    if (std::find(names.begin(), names.end(), r.file) == names.end()) names.push_back(r.file);
+  return names;
+}
+
 bool Symbols::ResolveCode(const std::string& text, std::uint32_t& address, std::string& error,
                           std::string* description) const {
   auto describe = [&](const std::string& d) {
@@ -204,23 +229,17 @@ bool Symbols::ResolveCode(const std::string& text, std::uint32_t& address, std::
       return false;
     }
     const std::string want = BaseName(file);
-    unsigned best = 0;
-    bool fileKnown = false;
-    for (const auto& r : cdb_.lines) {
-      if (BaseName(r.file) != want) continue;
-      fileKnown = true;
-      if (r.line >= line && (best == 0 || r.line < best)) best = r.line;
-    }
-    if (!fileKnown) {
+    if (!HasLinesOf(file)) {
       error = "no line records for '" + file + "' (is its .cdb beside the loaded program?)";
       return false;
     }
-    if (best == 0) {
+    const auto best = FirstCodeLine(file, line);
+    if (!best) {
       error = "no code at or after line " + std::to_string(line) + " of " + file;
       return false;
     }
-    address = AddressesOfLine(file, best).front();
-    describe(want + ":" + std::to_string(best));
+    address = best->address;
+    describe(want + ":" + std::to_string(best->line));
     return true;
   }
   // A symbol wins over a number-looking name ("add" is a function, not ADDh).
@@ -277,18 +296,7 @@ const cdb::LineRecord* Symbols::LineRecordAt(std::uint32_t address) const {
 std::string Symbols::SourceText(const std::string& file, unsigned line) const {
   std::string text = listing_.SourceText(BaseName(file), line);
   if (!text.empty() || line == 0) return text;
-  auto it = sourceFiles_.find(file);
-  if (it == sourceFiles_.end()) {
-    std::vector<std::string> lines;
-    std::string whole;
-    const fs::path path = directory_.empty() ? fs::path(file) : fs::path(directory_) / file;
-    if (ReadWhole(path, whole)) {
-      std::istringstream in(whole);
-      for (std::string l; std::getline(in, l);) lines.push_back(l);
-    }
-    it = sourceFiles_.emplace(file, std::move(lines)).first;
-  }
-  return line <= it->second.size() ? it->second[line - 1] : std::string();
+  return sources_.LineText(file, line).value_or("");
 }
 
 bool Symbols::IsLineStart(std::uint32_t address) const {

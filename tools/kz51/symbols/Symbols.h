@@ -11,6 +11,7 @@
 #include "symbols/Cdb.h"
 #include "symbols/Listing.h"
 #include "symbols/MapFile.h"
+#include "symbols/SourceFiles.h"
 
 namespace kz51 {
 
@@ -57,6 +58,19 @@ class Symbols {
 
   // Code addresses of one C line (file matched by name without directory).
   std::vector<std::uint32_t> AddressesOfLine(const std::string& file, unsigned line) const;
+  // The first line at or after `line` of `file` with code in a function of
+  // the program, and that line's first address. Line records of start-up
+  // code (global initialisers) do not count: a breakpoint there would act
+  // before main. Empty when there is none.
+  struct CodeLine {
+    unsigned line = 0;
+    std::uint32_t address = 0;
+  };
+  std::optional<CodeLine> FirstCodeLine(const std::string& file, unsigned line) const;
+  // True when the .cdb has line records of a file of this name.
+  bool HasLinesOf(const std::string& file) const;
+  // The C files with line records, by name as the .cdb writes them.
+  std::vector<std::string> SourceNames() const;
   // The C line whose code holds `address` (the nearest line record at or
   // below it inside the same function), if any.
   std::optional<SourceLine> LineAt(std::uint32_t address) const;
@@ -65,7 +79,7 @@ class Symbols {
   // The line record LineAt uses (with its block), or null.
   const cdb::LineRecord* LineRecordAt(std::uint32_t address) const;
   // The text of a C line: from the listings' copies, else from the source
-  // file beside the program; empty when neither has it.
+  // file (see SourceFiles); empty when neither has it.
   std::string SourceText(const std::string& file, unsigned line) const;
 
   const cdb::Function* FunctionAt(std::uint32_t address) const;
@@ -76,6 +90,9 @@ class Symbols {
   std::string InstructionAt(std::uint32_t address) const { return listing_.TextAt(address); }
   // A symbol of the linker map by its exact name ("_bp", "_main"), or null.
   const map::Symbol* MapSymbol(const std::string& name) const { return FindMapSymbol(name); }
+  // The program's C files: where they lie and their lines.
+  const SourceFiles& Sources() const { return sources_; }
+  SourceFiles& Sources() { return sources_; }
 
   // A variable by C name: a local of the function holding `pc` (when given)
   // first, then a file static of that function's module, then a global.
@@ -92,8 +109,7 @@ class Symbols {
   std::vector<map::Symbol> map_;
   Listing listing_;
   std::uint64_t generation_ = 0;
-  std::string directory_;  // of the loaded program, for its source files
-  mutable std::map<std::string, std::vector<std::string>> sourceFiles_;
+  SourceFiles sources_;                       // its directories and client paths outlive a program
   std::vector<cdb::LineRecord> sortedLines_;  // by address, file order kept among equals
 };
 
