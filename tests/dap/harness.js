@@ -11,7 +11,7 @@ const { DebugClient } = require('@vscode/debugadapter-testsupport');
 // shell script that starts the adapter (the wine run).
 const adapter = process.env.KZ51_DAP;
 const wrapper = process.env.KZ51_DAP_WRAPPER;
-const programs = process.env.KZ51_DAP_PROGRAMS;
+const programs = process.env.KZ51_DAP_PROGRAMS && path.resolve(process.env.KZ51_DAP_PROGRAMS);
 if (!programs || (!adapter && !wrapper)) {
   throw new Error('set KZ51_DAP (or KZ51_DAP_WRAPPER) and KZ51_DAP_PROGRAMS');
 }
@@ -118,7 +118,37 @@ class RawClient {
   }
 }
 
-module.exports = { startClient, RawClient, program, launchArgs, line, source, hostPath, timeout };
+// The C model's test program (tests/debug/programs, built small, large and
+// --stack-auto beside the DAP programs) and the lines of its "@name" marks.
+const modelSources = path.join(__dirname, '..', 'debug', 'programs');
+function modelProgram(way) {
+  return hostPath(path.join(programs, '..', 'debug-programs', way, 'frames.ihx'));
+}
+function modelLine(file, marker) {
+  const text = fs.readFileSync(path.join(modelSources, file), 'utf8').split('\n');
+  const i = text.findIndex((l) => l.includes('@' + marker + ' '));
+  if (i < 0) throw new Error('no @' + marker + ' in ' + file);
+  return i + 1;
+}
+function modelSource(file) {
+  return { path: hostPath(path.join(modelSources, file)) };
+}
+
+// The ticker program: its sources in ticker/src, built in ticker/build.
+const ticker = {
+  dir: path.join(programs, 'ticker'),
+  program: path.join(programs, 'ticker', 'build', 'ticker.ihx'),
+  source: (file) => path.join(programs, 'ticker', 'src', file),
+  line(file, marker) {
+    const text = fs.readFileSync(ticker.source(file), 'utf8').split('\n');
+    const i = text.findIndex((l) => l.includes('@' + marker + ' '));
+    if (i < 0) throw new Error('no @' + marker + ' in ' + file);
+    return i + 1;
+  },
+};
+
+module.exports = { startClient, RawClient, program, launchArgs, line, source, hostPath, timeout, ticker,
+  modelProgram, modelLine, modelSource };
 
 // ucsim's view of the same program at the `hits`-th arrival at `address`:
 // internal RAM and the first 256 bytes of xdata.

@@ -71,6 +71,7 @@ struct Stop {
 };
 
 const char* const kAll = "small large stackauto";
+const char* const kNever = "unavailable";  // must be unavailable in every build
 
 const Stop kStops[] = {
     {"frames.c",
@@ -148,7 +149,9 @@ const Stop kStops[] = {
      5,
      {"spin", "main"},
      {},
-     {{0, "i", 43, "small stackauto"}, {0, "seen", 44, "small stackauto"}}},
+     {{0, "i", 43, "small stackauto"},
+      {0, "seen", 44, "small stackauto"},
+      {0, "rounds", -1, "small stackauto", 40}}},
     {"frames.c", "isr", nullptr, 3, {}, {"timer0", "spin", "main"}, {{0, "ticks", 42, kAll}}},
 };
 
@@ -260,6 +263,10 @@ TEST_P(Truths, EveryStopEveryFrame) {
       const std::string what = where + " frame " + std::to_string(l.level) + " " + l.expression;
       auto v = model.EvaluateAt(l.expression, l.level);
       ASSERT_TRUE(v.ok()) << what << ": " << v.error();
+      if (l.required == kNever) {
+        EXPECT_FALSE(v->Available()) << what << " is shown: " << FormatValue(model, *v);
+        continue;
+      }
       if (!v->Available()) {
         EXPECT_FALSE(In(l.required, way)) << what << " is unavailable: " << v->unavailable;
         continue;

@@ -83,12 +83,14 @@ TEST(Kz51Script, EveryCommandInOneSession) {
   const int fill = at("break fill")["address"];
   EXPECT_EQ(at("break util.c:7 count 3")["count"], 3);
   EXPECT_EQ(at("breaks")["breakpoints"][1]["enabled"], false);
-  // The first go stops at fill.
+  // The first go stops in fill, after its prologue has stored its
+  // parameter (mov r7,dpl), at the first line of its body.
   EXPECT_EQ(nth("go", 0)["reason"], "breakpoint");
   EXPECT_EQ(nth("go", 0)["pc"], fill);
-  EXPECT_EQ(nth("go", 0)["symbol"], "fill");
+  EXPECT_EQ(nth("go", 0)["symbol"], "fill+0x2");
   EXPECT_EQ(nth("go", 0)["file"], "checksum.c");
-  EXPECT_EQ(at("where")["instruction"], "mov r7,dpl");
+  EXPECT_EQ(nth("go", 0)["line"], 22);
+  EXPECT_EQ(at("where")["instruction"], "mov r6,#0x00");
   const Json& regs = nth("regs", 0);
   for (const char* name : {"r0",  "r1",   "r2", "r3", "r4", "r5", "r6", "r7", "a",  "b", "sp",
                            "psw", "dptr", "pc", "cy", "ac", "f0", "rs", "ov", "f1", "p"})
@@ -109,7 +111,7 @@ TEST(Kz51Script, EveryCommandInOneSession) {
   EXPECT_EQ(at("dump pdata:0x10 1")["hex"], "77");
   EXPECT_EQ(at("dump code:0x2000 2")["hex"], "A5C3");
   EXPECT_EQ(at("step")["reason"], "step");
-  EXPECT_EQ(at("step")["line"], 22);
+  EXPECT_EQ(at("step")["line"], 23);
   EXPECT_EQ(at("stepi 2")["reason"], "step");
   EXPECT_EQ(at("next")["reason"], "step");
   // Breakpoint 2 (util.c:7, the loop's body) acts on its third hit.

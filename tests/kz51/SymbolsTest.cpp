@@ -145,7 +145,7 @@ TEST(Cdb, RecordsOfEveryKind) {
   const auto& sum = f.variables[3];
   EXPECT_EQ(sum.space, cdb::Space::Register);
   EXPECT_EQ(sum.registers, (std::vector<std::string>{"r6", "r7"}));
-  EXPECT_EQ(sum.scope.block, 2u);  // the number after level_sublevel
+  EXPECT_EQ(sum.scope.block, 2u);    // the number after level_sublevel
   const auto& tmp = f.variables[4];  // known only from the linker
   EXPECT_TRUE(tmp.fromLinkerOnly);
   EXPECT_EQ(tmp.scope.function, "add");

@@ -82,7 +82,7 @@ expect(PROMPT)
 # Tab: a function, and a C file's name that goes on with its line.
 send("break wor\t\n")
 expect("breakpoint 1 at ")
-expect("work (util.c:")
+expect("work+0x2 (util.c:")  # after its prologue
 expect(PROMPT)
 loop = marker("loop")
 send("tbreak tick\t%d\n" % loop)

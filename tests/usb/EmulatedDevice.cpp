@@ -71,8 +71,25 @@ std::vector<std::uint8_t> Descriptors(const DeviceSpec& s) {
   return d;
 }
 
-gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
-  return static_cast<EmulatedDevice*>(self)->HandleIoctl(client) ? TRUE : FALSE;
+// What the handlers' signals reach: the devices while they live, by slot. A
+// process that ends in the middle of an ioctl leaves its request to be read
+// after the test may have dropped the device; such a request finds none. The
+// lock is constant-initialized and the table is only touched under it, so
+// everything a device's constructor made is ordered before the ioctls the
+// worker thread serves (glib's own locks are invisible to the thread
+// sanitizer).
+std::mutex slotLock;
+std::vector<EmulatedDevice*>& Slots() {
+  static auto* const slots = new std::vector<EmulatedDevice*>;  // the worker may outlive statics
+  return *slots;
+}
+
+gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot) {
+  std::lock_guard<std::mutex> hold(slotLock);
+  EmulatedDevice* device = Slots()[reinterpret_cast<std::uintptr_t>(slot)];
+  if (device == nullptr || !device->HandleIoctl(client))
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+  return TRUE;
 }
 
 usbdevfs_urb* Urb(UMockdevIoctlData* d) {
@@ -98,7 +115,13 @@ EmulatedDevice::EmulatedDevice(const DeviceSpec& spec)
   std::snprintf(name, sizeof name, "1-%u", spec.address);
   sysPath_ = std::string("/sys/devices/usb1/") + name;
   handler_ = umockdev_ioctl_base_new();
-  g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(OnIoctl), this);
+  {
+    std::lock_guard<std::mutex> hold(slotLock);
+    slot_ = Slots().size();
+    Slots().push_back(this);
+  }
+  g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(OnIoctl),
+                   reinterpret_cast<gpointer>(static_cast<std::uintptr_t>(slot_)));
   // The handler first: a client may open the node as soon as it exists.
   umockdev_testbed_attach_ioctl(Testbed(), node, handler_, nullptr);
   char vid[8], pid[8], address[8];
@@ -119,6 +142,11 @@ EmulatedDevice::EmulatedDevice(const DeviceSpec& spec)
 }
 
 EmulatedDevice::~EmulatedDevice() {
+  {
+    // No ioctl reaches this object from here on (see OnIoctl).
+    std::lock_guard<std::mutex> hold(slotLock);
+    Slots()[slot_] = nullptr;
+  }
   umockdev_testbed_remove_device(Testbed(), sysPath_.c_str());
   char node[64];
   std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", spec_.address);

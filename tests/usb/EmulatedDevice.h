@@ -76,6 +76,7 @@ class EmulatedDevice {
   DeviceSpec spec_;
   std::string sysPath_;
   UMockdevIoctlBase* handler_ = nullptr;
+  std::size_t slot_ = 0;  // what the handler reaches (see OnIoctl)
   mutable std::mutex lock_;
   kzemu::Firmware firmware_;
   std::deque<std::vector<std::uint8_t>> replies_;

@@ -427,29 +427,42 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- why a connection fails: the sentences ------------------------------------
 
+enum class Arrange { kNothing, kBusy, kSilent, kUnplugDuringRun };
+
 struct Cause {
   const char* name;
-  // KZ51_USB from the emulator's setting ("" unset).
-  std::function<std::string(const EmulatedDevice& emulator, const EmulatedDevice& keyboard)> usb;
-  std::function<void(EmulatedDevice&)> arrange;
-  std::vector<std::string> commands;
+  // KZ51_USB ("" unset); a leading "emulator" or "keyboard" stands for that
+  // device's ids.
+  std::string usb;
+  Arrange arrange;
+  bool run;                           // connect, load and go (else connect)
   std::vector<std::string> sentence;  // fragments of the error line, in order
   double boundMs;
 };
+
+DeviceSpec Keyboard() {
+  DeviceSpec k;
+  k.vid = 0x046d;
+  k.pid = 0xc31c;
+  k.address = 3;
+  k.emulatorEndpoints = false;
+  return k;
+}
 
 class UsbConnectFailure : public UsbTest, public ::testing::WithParamInterface<Cause> {};
 
 TEST_P(UsbConnectFailure, TellsTheCauseAndTheFixInBoundedTime) {
   const Cause& c = GetParam();
-  EmulatedDevice emulator(DeviceSpec{});
-  DeviceSpec keyboardSpec;
-  keyboardSpec.vid = 0x046d;
-  keyboardSpec.pid = 0xc31c;
-  keyboardSpec.address = 3;
-  keyboardSpec.emulatorEndpoints = false;
-  EmulatedDevice keyboard(keyboardSpec);
-  if (c.arrange) c.arrange(emulator);
-  const Kz51Run r = Kz51(Args("usb", c.commands, false), c.usb(emulator, keyboard));
+  EmulatedDevice emulator(DeviceSpec{}), keyboard(Keyboard());
+  if (c.arrange == Arrange::kBusy) emulator.SetBusy(true);
+  if (c.arrange == Arrange::kSilent) emulator.SetSilent(true);
+  if (c.arrange == Arrange::kUnplugDuringRun) emulator.UnplugDuringRun(50);
+  std::string usb = c.usb;
+  for (const auto& [word, device] : {std::pair{"emulator", &emulator}, {"keyboard", &keyboard}})
+    if (usb.rfind(word, 0) == 0) usb = device->Setting() + usb.substr(std::strlen(word));
+  std::vector<std::string> commands = {"connect"};
+  if (c.run) commands = {"connect", "load " + kBin + "/examples/checksum/checksum.ihx", "go"};
+  const Kz51Run r = Kz51(Args("usb", commands, false), usb);
   EXPECT_EQ(r.status, 1) << r.err;
   std::size_t at = 0;
   for (const std::string& fragment : c.sentence) {
@@ -460,95 +473,35 @@ TEST_P(UsbConnectFailure, TellsTheCauseAndTheFixInBoundedTime) {
   std::cout << "[ usb      ] " << c.name << ": " << r.ms << " ms\n";
 }
 
-std::string Emulator(const EmulatedDevice& e, const EmulatedDevice&) {
-  return e.Setting();
-}
-
-const std::vector<std::string> kConnect = {"connect"};
-
-INSTANTIATE_TEST_SUITE_P(
-    Causes, UsbConnectFailure,
-    ::testing::Values(
-        Cause{"NotSet",
-              [](const EmulatedDevice&, const EmulatedDevice&) { return std::string(); },
-              nullptr,
-              kConnect,
-              {"no emulator answered: KZ51_USB is not set", "kz51 devices"},
-              3000},
-        Cause{"NotANumber",
-              [](const EmulatedDevice&, const EmulatedDevice&) {
-                return std::string("vid=0x1234,pid=0x56g8");
-              },
-              nullptr,
-              kConnect,
-              {"'pid=0x56g8' needs a hexadecimal number", "vid=0x1234,pid=0x5678"},
-              3000},
-        Cause{
-            "UnknownKey",
-            [](const EmulatedDevice& e, const EmulatedDevice&) { return e.Setting() + ",port=2"; },
-            nullptr,
-            kConnect,
-            {"unknown setting 'port=2'"},
-            3000},
-        Cause{"WrongIds",
-              [](const EmulatedDevice&, const EmulatedDevice&) {
-                return std::string("vid=0x1234,pid=0x9999");
-              },
-              nullptr,
-              kConnect,
-              {"no USB device 1234:9999", "plug the emulator in", "kz51 devices"},
-              3000},
-        Cause{"WrongInterface",
-              [](const EmulatedDevice& e, const EmulatedDevice&) {
-                return e.Setting() + ",interface=1";
-              },
-              nullptr,
-              kConnect,
-              {"USB device 1234:5678 (bus 1, address 2) has no interface 1"},
-              3000},
-        Cause{
-            "WrongEndpoint",
-            [](const EmulatedDevice& e, const EmulatedDevice&) { return e.Setting() + ",in=0x83"; },
-            nullptr,
-            kConnect,
-            {"has no bulk endpoint 0x83 in any interface"},
-            3000},
-        Cause{"WrongEndpointOfInterface",
-              [](const EmulatedDevice& e, const EmulatedDevice&) {
-                return e.Setting() + ",interface=0,out=0x04";
-              },
-              nullptr,
-              kConnect,
-              {"has no bulk endpoint 0x04 in interface 0"},
-              3000},
-        Cause{"NotTheEmulator",
-              [](const EmulatedDevice&, const EmulatedDevice& k) { return k.Setting(); },
-              nullptr,
-              kConnect,
-              {"046d:c31c", "has no interface with bulk OUT and IN endpoints of 64 bytes"},
-              3000},
-        Cause{"Busy",
-              Emulator,
-              [](EmulatedDevice& d) { d.SetBusy(true); },
-              kConnect,
-              {"is busy: another program holds its interface 0"},
-              3000},
-        // Each link open (the driver's start-up, then the connection) tries
-        // for 5 s at most, then gives up.
-        Cause{"NeverAnswers",
-              Emulator,
-              [](EmulatedDevice& d) { d.SetSilent(true); },
-              kConnect,
-              {"1234:5678", "did not answer within", "on endpoint 0x81"},
-              12000},
-        Cause{"UnpluggedDuringGo",
-              Emulator,
-              [](EmulatedDevice& d) { d.UnplugDuringRun(50); },
-              {"connect", "load " + kBin + "/examples/checksum/checksum.ihx", "go"},
-              {"the link to the emulator failed during the run", "was unplugged",
-               "plug the emulator in again"},
-              9000}),
+using A = Arrange;
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Causes, UsbConnectFailure, ::testing::Values(
+    Cause{"NotSet", "", A::kNothing, false,
+          {"no emulator answered: KZ51_USB is not set", "kz51 devices"}, 3000},
+    Cause{"NotANumber", "vid=0x1234,pid=0x56g8", A::kNothing, false,
+          {"'pid=0x56g8' needs a hexadecimal number", "vid=0x1234,pid=0x5678"}, 3000},
+    Cause{"UnknownKey", "emulator,port=2", A::kNothing, false, {"unknown setting 'port=2'"}, 3000},
+    Cause{"WrongIds", "vid=0x1234,pid=0x9999", A::kNothing, false,
+          {"no USB device 1234:9999", "plug the emulator in", "kz51 devices"}, 3000},
+    Cause{"WrongInterface", "emulator,interface=1", A::kNothing, false,
+          {"USB device 1234:5678 (bus 1, address 2) has no interface 1"}, 3000},
+    Cause{"WrongEndpoint", "emulator,in=0x83", A::kNothing, false,
+          {"has no bulk endpoint 0x83 in any interface"}, 3000},
+    Cause{"WrongEndpointOfInterface", "emulator,interface=0,out=0x04", A::kNothing, false,
+          {"has no bulk endpoint 0x04 in interface 0"}, 3000},
+    Cause{"NotTheEmulator", "keyboard", A::kNothing, false,
+          {"046d:c31c", "has no interface with bulk OUT and IN endpoints of 64 bytes"}, 3000},
+    Cause{"Busy", "emulator", A::kBusy, false,
+          {"is busy: another program holds its interface 0"}, 3000},
+    // Each link open (the driver's start-up, then the connection) tries for
+    // 5 s at most, then gives up.
+    Cause{"NeverAnswers", "emulator", A::kSilent, false,
+          {"1234:5678", "did not answer within", "on endpoint 0x81"}, 12000},
+    Cause{"UnpluggedDuringGo", "emulator", A::kUnplugDuringRun, true,
+          {"the link to the emulator failed during the run", "was unplugged",
+           "plug the emulator in again"}, 9000}),
     [](const ::testing::TestParamInfo<Cause>& info) { return std::string(info.param.name); });
+// clang-format on
 
 // Through the provider itself: the driver's 100 attempts would overrun the
 // preload library's record of failed opens (see EmulatedDevice::DenyAccess);
@@ -570,13 +523,7 @@ TEST_F(UsbTest, PermissionDeniedNamesTheDeviceAndTheUdevRule) {
 // ---- kz51 devices -------------------------------------------------------------
 
 TEST_F(UsbTest, DevicesListsTheCandidatesAndMarksTheSelectedOne) {
-  EmulatedDevice emulator(DeviceSpec{});
-  DeviceSpec keyboard;
-  keyboard.vid = 0x046d;
-  keyboard.pid = 0xc31c;
-  keyboard.address = 3;
-  keyboard.emulatorEndpoints = false;
-  EmulatedDevice notCandidate(keyboard);
+  EmulatedDevice emulator(DeviceSpec{}), notCandidate(Keyboard());
   DeviceSpec other;
   other.vid = 0x0abc;
   other.pid = 0x0001;

@@ -96,6 +96,8 @@ void main(void) {
   T(4, v);
   s = scaled(&q, 3);
   T(5, s);
+  v = mix(1, 2, 3);
+  T(7, v);
   log_count = (unsigned char)v;
   TMOD = 0x02;
   TH0 = 0x80;

@@ -35,6 +35,11 @@ int sum3(int a, int b, int c) __reentrant {
   return t[1]; /* @sum3 */
 }
 
+int mix(int a, int b, int c) __reentrant {
+  int t = a + b;
+  return t + c; /* @mix */
+}
+
 long scaled(struct point *p, int k) __reentrant {
   long s;
   s = (long)p->x * k;

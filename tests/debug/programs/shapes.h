@@ -17,4 +17,5 @@ extern __xdata long truth[48];
 
 int area(struct box *b);
 int sum3(int a, int b, int c) __reentrant;
+int mix(int a, int b, int c) __reentrant;
 long scaled(struct point *p, int k) __reentrant;

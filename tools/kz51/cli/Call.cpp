@@ -93,31 +93,6 @@ bool ParseCount(const std::string& text, std::uint32_t& n, std::string& error) {
   return true;
 }
 
-bool ParseSpaceAddress(const std::string& text, const Symbols& symbols, MemorySpace& space,
-                       std::uint32_t& address, std::string& error) {
-  const auto colon = text.find(':');
-  if (colon == std::string::npos) {
-    error = "'" + text +
-            "': write SPACE:ADDR, e.g. data:0x30 (SPACE is code, data, idata, sfr, "
-            "xdata or pdata)";
-    return false;
-  }
-  const std::string name = text.substr(0, colon);
-  if (!ParseMemorySpace(name, space)) {
-    error = "unknown memory space '" + name + "' (code, data, idata, sfr, xdata, pdata)";
-    return false;
-  }
-  const std::string where = text.substr(colon + 1);
-  if (ParseNumber(where, address)) return true;
-  const cdb::Variable* v = symbols.FindVariable(where);
-  if (v != nullptr && v->address) {
-    address = *v->address;
-    return true;
-  }
-  error = "'" + where + "' is neither an address (0x1234, 1234h, decimal) nor a variable";
-  return false;
-}
-
 std::string AddressText(std::uint32_t address) {
   char buf[16];
   std::snprintf(buf, sizeof buf, address > 0x9FFF ? "0%04XH" : "%04XH", address & 0xFFFFu);

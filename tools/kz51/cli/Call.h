@@ -9,6 +9,7 @@
 
 #include "cli/CommandTable.h"
 #include "cli/Commands.h"
+#include "debug/DebugModel.h"
 #include "session/Session.h"
 
 namespace kz51::cli {
@@ -59,8 +60,10 @@ std::string ValueText(std::int64_t v);                           // "392 (0x188)
 void AddPlace(Json& j, const Symbols& symbols, std::uint32_t pc);
 
 bool ParseCount(const std::string& text, std::uint32_t& n, std::string& error);
-// "SPACE:ADDR", where ADDR may also name a variable of the .cdb.
-bool ParseSpaceAddress(const std::string& text, const Symbols& symbols, MemorySpace& space,
+// "SPACE:ADDR", where ADDR may also be a C variable (or any object) of the
+// selected frame, which must lie in that space; or the variable alone, in
+// its own space.
+bool ParseSpaceAddress(const std::string& text, debug::DebugModel& model, MemorySpace& space,
                        std::uint32_t& address, std::string& error);
 
 }  // namespace kz51::cli

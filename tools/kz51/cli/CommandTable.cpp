@@ -1,5 +1,7 @@
 #include "cli/CommandTable.h"
 
+#include <algorithm>
+
 #include <sstream>
 
 #include "cli/Handlers.h"
@@ -10,20 +12,23 @@ const std::vector<CommandSpec>& CommandTable() {
   // In the order `help` lists them.
   static const std::vector<CommandSpec> table = {
       {"connect", "", "connect", "connect to the emulator; shows its model and pod", true,
-       ConnectCommand},
+       ConnectCommand, kAdapterOwns},
       {"options", "", "options", "open the driver's project options (emulator, pod, CPU, crystal)",
-       true, OptionsCommand},
+       true, OptionsCommand, kAdapterOwns},
       {"load", "", "load FILE",
-       "load an Intel HEX file into code memory, with its SDCC .map/.cdb/.rst", true, LoadCommand},
-      {"break", "b", "break LOC [count N] [command TEXT]",
-       "set a breakpoint; it acts on the Nth hit; TEXT is a kz51 command run when it acts (the "
-       "run then continues)",
-       true, BreakCommand},
-      {"tbreak", "tb", "tbreak LOC [count N] [command TEXT]",
-       "set a temporary breakpoint: deleted when the target stops at it", true, TbreakCommand},
-      {"delete", "d", "delete N|all", "delete breakpoint N, or all of them", true, DeleteCommand},
-      {"disable", "", "disable N", "disable breakpoint N", true, DisableCommand},
-      {"enable", "", "enable N", "enable breakpoint N", true, EnableCommand},
+       "load an Intel HEX file into code memory, with its SDCC .map/.cdb/.rst", true, LoadCommand,
+       kAdapterOwns},
+      {"break", "b", "break LOC [count N] [if EXPR] [command TEXT]",
+       "set a breakpoint (after the prologue for a function); it acts on the Nth hit at which "
+       "EXPR holds; TEXT is a kz51 command run when it acts (the run then continues)",
+       true, BreakCommand, kAdapterOwns},
+      {"tbreak", "tb", "tbreak LOC [count N] [if EXPR] [command TEXT]",
+       "set a temporary breakpoint: deleted when the target stops at it", true, TbreakCommand,
+       kAdapterOwns},
+      {"delete", "d", "delete N|all", "delete breakpoint N, or all of them", true, DeleteCommand,
+       kAdapterOwns},
+      {"disable", "", "disable N", "disable breakpoint N", true, DisableCommand, kAdapterOwns},
+      {"enable", "", "enable N", "enable breakpoint N", true, EnableCommand, kAdapterOwns},
       {"breaks", "info breakpoints|info break|info b|i b", "breaks", "list the breakpoints", true,
        BreaksCommand},
       {"go", "continue|c", "go [until LOC] [&]",
@@ -40,16 +45,16 @@ const std::vector<CommandSpec>& CommandTable() {
        kRunsTarget | kRepeats},
       {"nexti", "ni", "nexti [N]", "step N machine instructions, over calls", true, NextiCommand,
        kRunsTarget | kRepeats},
-      {"finish", "fin", "finish", "run until the current function returns", true, FinishCommand,
-       kRunsTarget},
+      {"finish", "fin", "finish", "run until the selected frame returns to its caller", true,
+       FinishCommand, kRunsTarget},
       {"until", "u", "until [LOC]",
        "run until LOC in this function (or an outer one) or until it returns; without LOC, next "
        "without going back in a loop",
        true, UntilCommand, kRunsTarget},
       {"advance", "", "advance LOC", "run until LOC, or until the current function returns", true,
        AdvanceCommand, kRunsTarget},
-      {"stop", "", "stop", "stop the running target", true, StopCommand},
-      {"reset", "", "reset", "reset the target", true, ResetCommand},
+      {"stop", "", "stop", "stop the running target", true, StopCommand, kAdapterOwns},
+      {"reset", "", "reset", "reset the target", true, ResetCommand, kAdapterOwns},
       {"where", "", "where", "show the PC: address, symbol+offset, C file:line, instruction", true,
        WhereCommand},
       {"list", "l", "list [LOC|-]",
@@ -70,14 +75,27 @@ const std::vector<CommandSpec>& CommandTable() {
        "show memory; SPACE is code, data, idata, sfr, xdata or pdata", true, DumpCommand},
       {"write", "", "write SPACE:ADDR HEXBYTES", "write bytes, e.g. write xdata:0x100 DEADBEEF",
        true, WriteCommand},
-      {"print", "p", "print NAME", "show a C variable (integers, arrays of them, structures)", true,
-       PrintCommand},
+      {"backtrace", "bt|info stack|i s", "backtrace", "list the stack frames, innermost first",
+       true, BacktraceCommand},
+      {"up", "", "up [N]", "select the frame N levels up (toward main)", true, UpCommand},
+      {"down", "", "down [N]", "select the frame N levels down", true, DownCommand},
+      {"frame", "f", "frame [N]", "select frame N, or show the selected frame", true, FrameCommand},
+      {"print", "p", "print EXPR",
+       "show a C expression in the selected frame; print LVALUE = EXPR sets it ($a $b $r0..$r7 "
+       "$sp $dptr $pc $psw are the registers)",
+       true, PrintCommand},
+      {"set var", "set variable", "set var LVALUE = EXPR",
+       "set a C variable (or register, or memory through a pointer) in the selected frame", true,
+       SetVarCommand},
+      {"locals", "info locals", "locals", "show the local variables of the selected frame", true,
+       LocalsCommand},
+      {"args", "info args", "args", "show the parameters of the selected frame", true, ArgsCommand},
       {"symbols", "", "symbols [PATTERN]",
        "list functions and variables whose name contains PATTERN", true, SymbolsCommand},
       {"info", "i", "info WHAT", "the info commands: info registers, info breakpoints, ...", false,
        InfoCommand},
       {"help", "?|h", "help [COMMAND]", "this list, or one command", false, HelpCommand},
-      {"quit", "exit|q", "quit", "leave kz51", false, QuitCommand},
+      {"quit", "exit|q", "quit", "leave kz51", false, QuitCommand, kAdapterOwns},
   };
   return table;
 }
@@ -134,7 +152,8 @@ std::string Commands::Help(const std::string& command) {
   out << "Commands (LOC is 0x1234, 1234h, a symbol such as main or _main, or file.c:LINE):";
   for (const auto& spec : CommandTable()) {
     std::string usage = spec.usage;
-    usage.resize(36, ' ');
+    // A long usage keeps all its words: the help text moves along.
+    usage.resize(std::max<std::size_t>(36, usage.size() + 2), ' ');
     out << "\n  " << usage << spec.help;
   }
   return out.str();

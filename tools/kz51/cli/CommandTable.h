@@ -18,6 +18,9 @@ using Handler = CommandResult (*)(Call&);
 enum CommandFlag : unsigned {
   kRepeats = 1u << 0,     // Enter at the prompt runs it again (step, next, list, ...)
   kRunsTarget = 1u << 1,  // runs the target (go, step, until, ...)
+  // Connects, loads, resets, quits or changes breakpoints: the debug
+  // adapter does these itself, and its console refuses them.
+  kAdapterOwns = 1u << 2,
 };
 
 struct CommandSpec {
@@ -43,6 +46,9 @@ struct CommandMatch {
   std::size_t words = 0;
 };
 CommandMatch FindCommand(const std::vector<std::string>& words);
+
+// The row of a command line, or null.
+const CommandSpec* CommandOf(const std::string& line);
 
 // The row of a command text when it runs the target, else null; and the
 // sentence refusing it as a breakpoint's command.

@@ -4,10 +4,14 @@
 // readable lines; a failure carries a sentence saying why. The commands
 // themselves are the rows of the command table (CommandTable.h).
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "debug/DebugModel.h"
 #include "session/Session.h"
 
 namespace kz51::cli {
@@ -52,16 +56,44 @@ class Commands {
   // during a run are collected (null: nowhere).
   void CollectBreakpointCommands(std::vector<nlohmann::ordered_json>* into) { nested_ = into; }
 
+  // The C model of the stopped target (frames, variables, expressions).
+  debug::DebugModel& model() { return *model_; }
+
+  // A breakpoint's condition: it acts on the `count`-th hit at which
+  // `expression` holds; `command` then runs and the run goes on.
+  struct Condition {
+    std::string expression;
+    int count = 1;
+    int hits = 0;  // hits at which the condition held
+    std::string command;
+  };
+  void SetCondition(int breakpoint, Condition c);
+  void DropCondition(int breakpoint);  // and all of them for 0
+  std::optional<Condition> ConditionOf(int breakpoint);
+  // The sentence of the last condition that could not be evaluated, once.
+  std::string TakeConditionError();
+
  private:
   CommandResult Run(const std::string& line);
   CommandResult RunBreakpointCommand(const std::string& text);
   bool EnsureDriver(std::string& error);
+  // The session's breakpoint filter: evaluates conditions on the thread
+  // that runs the target, with a model of its own.
+  bool ConditionHolds(int breakpoint);
+  // Runs a breakpoint's command and hands its result on (the run's JSON,
+  // the text to `out`).
+  void ShowBreakpointCommand(const std::string& text);
 
   Session& session_;
   std::string driverPath_;
   std::function<void(const CommandResult&)> out_;
   std::vector<nlohmann::ordered_json>* nested_ = nullptr;  // breakpoint commands of a go
   ListPosition listed_;
+  std::unique_ptr<debug::SessionTarget> target_;
+  std::unique_ptr<debug::DebugModel> model_;
+  std::mutex conditionsMutex_;  // the filter runs on the run's thread
+  std::map<int, Condition> conditions_;
+  std::string conditionError_;
 };
 
 // Readable forms shared with other front ends.

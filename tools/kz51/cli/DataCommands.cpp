@@ -1,4 +1,4 @@
-// What the target holds: where, regs, set, dump, write, print, symbols.
+// What the target holds: where, regs, set, dump, write, symbols.
 #include <cctype>
 #include <cstdio>
 
@@ -70,7 +70,7 @@ CommandResult DumpCommand(Call& call) {
   MemorySpace space{};
   std::uint32_t address = 0;
   std::string error;
-  if (!ParseSpaceAddress(call.arg(0), call.symbols(), space, address, error))
+  if (!ParseSpaceAddress(call.arg(0), call.commands.model(), space, address, error))
     return call.Fail(error);
   call.r.json["space"] = MemorySpaceName(space);
   call.r.json["address"] = address;
@@ -103,7 +103,7 @@ CommandResult WriteCommand(Call& call) {
   MemorySpace space{};
   std::uint32_t address = 0;
   std::string error;
-  if (!ParseSpaceAddress(call.arg(0), call.symbols(), space, address, error))
+  if (!ParseSpaceAddress(call.arg(0), call.commands.model(), space, address, error))
     return call.Fail(error);
   call.r.json["space"] = MemorySpaceName(space);
   call.r.json["address"] = address;
@@ -122,38 +122,6 @@ CommandResult WriteCommand(Call& call) {
   call.r.json["length"] = bytes.size();
   call.r.text = "wrote " + std::to_string(bytes.size()) + " byte" + (bytes.size() == 1 ? "" : "s") +
                 " at " + MemorySpaceName(space) + ":" + AddressText(address);
-  return call.r;
-}
-
-CommandResult PrintCommand(Call& call) {
-  if (call.argc() != 1) return call.Usage();
-  auto v = call.session.ReadVariable(call.arg(0));
-  if (!v) return call.Fail(v.error());
-  Json& j = call.r.json;
-  j["name"] = v->name;
-  j["type"] = v->type;
-  j["space"] = MemorySpaceName(v->space);
-  j["address"] = v->address;
-  j["hex"] = HexBytes(v->bytes);
-  std::string value;
-  if (!v->members.empty()) {
-    Json members = Json::object();
-    for (const auto& [name, val] : v->members) {
-      members[name] = val;
-      value += std::string(value.empty() ? "" : ", ") + name + " = " + std::to_string(val);
-    }
-    j["members"] = members;
-    value = "{" + value + "}";
-  } else if (v->isArray) {
-    j["values"] = v->values;
-    for (auto val : v->values)
-      value += std::string(value.empty() ? "" : ", ") + std::to_string(val);
-    value = "{" + value + "}";
-  } else {
-    j["value"] = v->values.empty() ? 0 : v->values[0];
-    value = ValueText(v->values.empty() ? 0 : v->values[0]);
-  }
-  call.r.text = v->name + " = " + value + "   (" + v->type + ")";
   return call.r;
 }
 

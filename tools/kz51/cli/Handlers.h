@@ -1,8 +1,9 @@
 #pragma once
 // The handlers of the command table's rows, grouped by file: TargetCommands
 // (the emulator and the program), BreakpointCommands, RunCommands,
-// DataCommands (registers, memory, variables, symbols), SourceCommands
-// (list, disassemble, directory), and the table's own (info, help, quit).
+// DataCommands (registers, memory, symbols), ValueCommands (C values),
+// FrameCommands (stack frames), SourceCommands (list, disassemble,
+// directory), and the table's own (info, help, quit).
 #include "cli/Call.h"
 
 namespace kz51::cli {
@@ -35,8 +36,17 @@ CommandResult RegsCommand(Call& call);
 CommandResult SetCommand(Call& call);
 CommandResult DumpCommand(Call& call);
 CommandResult WriteCommand(Call& call);
-CommandResult PrintCommand(Call& call);
 CommandResult SymbolsCommand(Call& call);
+
+CommandResult PrintCommand(Call& call);
+CommandResult SetVarCommand(Call& call);
+CommandResult LocalsCommand(Call& call);
+CommandResult ArgsCommand(Call& call);
+
+CommandResult BacktraceCommand(Call& call);
+CommandResult UpCommand(Call& call);
+CommandResult DownCommand(Call& call);
+CommandResult FrameCommand(Call& call);
 
 CommandResult ListCommand(Call& call);
 CommandResult DisassembleCommand(Call& call);

@@ -1,6 +1,9 @@
 // Run control: go, wait, step, stepi, next, finish, stop. A run blocks until
 // the target stops, or with a final `&` goes on in the background.
 #include "cli/Handlers.h"
+#include "debug/DebugModel.h"
+#include "debug/ReturnPoint.h"
+#include "debug/Target.h"
 
 namespace kz51::cli {
 
@@ -33,6 +36,8 @@ CommandResult Report(Call& call, Result<StopEvent> e, std::vector<Json>& nested)
   call.r.json["reason"] = StopReasonName(e->reason);
   if (e->breakpoint != 0) call.r.json["breakpoint"] = e->breakpoint;
   if (!nested.empty()) call.r.json["commands"] = nested;
+  const std::string conditionError = call.commands.TakeConditionError();
+  if (!conditionError.empty()) call.r.json["conditionError"] = conditionError;
   std::string& text = call.r.text;
   switch (e->reason) {
     case StopReason::Breakpoint:
@@ -48,6 +53,7 @@ CommandResult Report(Call& call, Result<StopEvent> e, std::vector<Json>& nested)
       break;
   }
   text += LineText(symbols, e->pc);
+  if (!conditionError.empty()) text += "\n" + conditionError;
   // The C line stopped in, as gdb shows it: "23\t    buffer[i] = seed + i * 3;".
   if (const auto line = symbols.LineAt(e->pc)) {
     if (const auto source = symbols.Sources().LineText(line->file, line->line)) {
@@ -61,6 +67,14 @@ CommandResult Report(Call& call, Result<StopEvent> e, std::vector<Json>& nested)
 CommandResult Run(Call& call, Session::RunKind kind, std::uint32_t argument, bool background,
                   bool lines) {
   Session& session = call.session;
+  if (kind == Session::RunKind::Finish || kind == Session::RunKind::Until ||
+      kind == Session::RunKind::Advance) {
+    // Where the function returns to, from the frame walk (also under an
+    // interrupt handler, and past what the function pushed).
+    debug::SessionTarget target(session);
+    debug::DebugModel model(target, session.symbols());
+    session.SetReturnPoint(debug::ReturnPointOf(model));
+  }
   if (background) {
     auto s = session.Start(kind, argument);
     if (!s) return call.Fail(s.error());
@@ -94,6 +108,9 @@ CommandResult Run(Call& call, Session::RunKind kind, std::uint32_t argument, boo
       case Session::RunKind::Finish:
         e = session.Finish();
         break;
+      case Session::RunKind::UntilFrame:
+        e = session.GoUntilFrame(argument & 0xFFFFu, static_cast<std::uint8_t>(argument >> 16));
+        break;
       case Session::RunKind::NextInstruction:
         e = session.NextInstruction();
         break;
@@ -125,14 +142,6 @@ CommandResult StepCount(Call& call, bool lines) {
              lines && !background && StartsInLine(call.session, call.symbols()));
 }
 
-// finish: no argument but [&].
-CommandResult NoArgument(Call& call, Session::RunKind kind) {
-  std::vector<std::string> rest;
-  const bool background = TakeBackground(rest, call.args);
-  if (!rest.empty()) return call.Usage();
-  return Run(call, kind, 0, background, false);
-}
-
 // next and nexti: [N] [&]; N runs, one after the other, end at the first
 // stop that is not a step's.
 CommandResult Repeated(Call& call, Session::RunKind kind) {
@@ -162,10 +171,10 @@ CommandResult ToLocation(Call& call, Session::RunKind kind, bool optional) {
   const bool background = TakeBackground(rest, call.args);
   if (rest.size() > 1 || (rest.empty() && !optional)) return call.Usage();
   if (rest.empty()) return Run(call, Session::RunKind::UntilNext, 0, background, false);
-  std::uint32_t address = 0;
-  std::string error;
-  if (!call.symbols().ResolveCode(rest[0], address, error)) return call.Fail(error);
-  return Run(call, kind, address, background, false);
+  // A function is reached after its prologue, as its breakpoint is.
+  auto address = call.commands.model().ResolveLocation(rest[0], nullptr);
+  if (!address) return call.Fail(address.error());
+  return Run(call, kind, *address, background, false);
 }
 
 }  // namespace
@@ -177,8 +186,9 @@ CommandResult GoCommand(Call& call) {
   std::uint32_t until = 0;
   if (!rest.empty()) {
     if (rest[0] != "until" || rest.size() != 2) return call.Usage();
-    std::string error;
-    if (!call.symbols().ResolveCode(rest[1], until, error)) return call.Fail(error);
+    auto to = call.commands.model().ResolveLocation(rest[1], nullptr);
+    if (!to) return call.Fail(to.error());
+    until = *to;
     kind = Session::RunKind::GoUntil;
   }
   return Run(call, kind, until, background, false);
@@ -217,7 +227,16 @@ CommandResult AdvanceCommand(Call& call) {
 }
 
 CommandResult FinishCommand(Call& call) {
-  return NoArgument(call, Session::RunKind::Finish);
+  std::vector<std::string> rest;
+  const bool background = TakeBackground(rest, call.args);
+  if (!rest.empty()) return call.Usage();
+  // Back into the caller of the selected frame: its return address with
+  // the caller's SP (a deeper call of a recursion returns there too).
+  debug::DebugModel& model = call.commands.model();
+  auto back = model.ReturnOf(model.Selected());
+  if (!back) return call.Fail(back.error());
+  return Run(call, Session::RunKind::UntilFrame, back->address | (std::uint32_t{back->sp} << 16),
+             background, false);
 }
 
 CommandResult StopCommand(Call& call) {

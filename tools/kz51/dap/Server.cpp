@@ -9,7 +9,11 @@
 
 #include "Disassembler.h"
 #include "dap/Base64.h"
+#include "dap/MemoryReference.h"
 #include "dap/Platform.h"
+#include "debug/Evaluator.h"
+#include "debug/Format.h"
+#include "firmware/FirmwareConfig.h"
 #include "session/HostProgram.h"
 
 namespace kzhost::dap {
@@ -27,8 +31,6 @@ const char* StateName(int s) {
 }
 
 constexpr int kThreadId = 1;
-constexpr const char* kCallerRegisters = "kept in registers, which the called code has reused";
-constexpr int kMaxFrames = 32;
 
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
@@ -43,50 +45,6 @@ std::string DirName(const std::string& path) {
 bool FileExists(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return f.good();
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string HexAddress(std::uint32_t a) {
-  char s[16];
-  std::snprintf(s, sizeof s, "0x%04X", a);
-  return s;
-}
-
-std::string MemoryReference(MemorySpace space, std::uint32_t address) {
-  return std::string(kz51::MemorySpaceName(space)) + ":" + HexAddress(address);
-}
-
-// "xdata:0x0010" (a bare number means code) plus an offset.
-void ParseMemoryReference(const json& args, const char* key, MemorySpace& space,
-                          std::uint32_t& address) {
-  const std::string ref = args.at(key).get<std::string>();
-  std::string number = ref;
-  space = MemorySpace::Code;
-  if (const std::size_t colon = ref.find(':'); colon != std::string::npos) {
-    if (!kz51::ParseMemorySpace(Lower(ref.substr(0, colon)), space))
-      throw RequestError{"unknown memory space in \"" + ref +
-                         "\" (code, data, idata, sfr, xdata, pdata)"};
-    number = ref.substr(colon + 1);
-  }
-  std::uint32_t base = 0;
-  if (!kz51::ParseNumber(number, base))
-    throw RequestError{"\"" + ref + "\" is not a memory reference such as xdata:0x0010"};
-  const long long at = static_cast<long long>(base) + args.value("offset", 0LL);
-  if (at < static_cast<long long>(kz51::MemorySpaceLow(space)) ||
-      at > static_cast<long long>(kz51::MemorySpaceHigh(space)))
-    throw RequestError{"address " + std::to_string(at) + " lies outside " +
-                       kz51::MemorySpaceName(space) + " space"};
-  address = static_cast<std::uint32_t>(at);
-}
-
-template <class T>
-const T& Require(const kz51::Result<T>& r) {
-  if (!r) throw RequestError{r.error()};
-  return *r;
 }
 
 }  // namespace
@@ -116,9 +74,12 @@ Server::Server(std::istream& in, std::ostream& out, Log& log, Options options)
   on("variables", State::Configured, false, &Server::Variables);
   on("evaluate", State::Launched, false, &Server::Evaluate);
   on("setVariable", State::Configured, false, &Server::SetVariable);
+  on("setExpression", State::Configured, false, &Server::SetExpression);
   on("readMemory", State::Launched, false, &Server::ReadMemory);
   on("writeMemory", State::Launched, false, &Server::WriteMemory);
   on("disassemble", State::Launched, false, &Server::Disassemble);
+  on("restart", State::Configured, true, &Server::Restart);
+  on("completions", State::Launched, false, &Server::Completions);
 }
 
 Server::~Server() {
@@ -229,14 +190,27 @@ void Server::SendEvent(const std::string& event, const json& body) {
 
 // ---- life cycle -------------------------------------------------------------
 
-json Server::Initialize(const json&) {
+json Server::Initialize(const json& args) {
   if (state_ != State::Fresh) throw RequestError{"initialize was already done"};
+  columnsStartAt1_ = args.value("columnsStartAt1", true);
   state_ = State::Initialized;
-  return json{{"supportsConfigurationDoneRequest", true}, {"supportsFunctionBreakpoints", true},
-              {"supportsInstructionBreakpoints", true},   {"supportsSetVariable", true},
-              {"supportsReadMemoryRequest", true},        {"supportsWriteMemoryRequest", true},
-              {"supportsDisassembleRequest", true},       {"supportsTerminateRequest", true},
-              {"supportsEvaluateForHovers", true}};
+  return json{{"supportsConfigurationDoneRequest", true},
+              {"supportsFunctionBreakpoints", true},
+              {"supportsInstructionBreakpoints", true},
+              {"supportsConditionalBreakpoints", true},
+              {"supportsHitConditionalBreakpoints", true},
+              {"supportsLogPoints", true},
+              {"supportsSetVariable", true},
+              {"supportsReadMemoryRequest", true},
+              {"supportsWriteMemoryRequest", true},
+              {"supportsDisassembleRequest", true},
+              {"supportsTerminateRequest", true},
+              {"supportsEvaluateForHovers", true},
+              {"supportsSetExpression", true},
+              {"supportsSteppingGranularity", true},
+              {"supportsRestartRequest", true},
+              {"supportsCompletionsRequest", true},
+              {"completionTriggerCharacters", json::array({".", "`"})}};
 }
 
 json Server::Launch(const json& args) {
@@ -252,11 +226,23 @@ json Server::Launch(const json& args) {
     throw RequestError{"no debug information: " + base +
                        ".cdb is missing; compile the program with sdcc --debug"};
   stopOnEntry_ = args.value("stopOnEntry", false);
-  programDir_ = DirName(program);
-  sourceDirs_.clear();
+  program_ = program;
+  kz51::SourceFiles& sources = session_.symbols().Sources();
+  sources.ClearDirectories();
   if (auto d = args.find("sourceDirectories"); d != args.end() && d->is_array())
     for (const auto& s : *d)
-      if (s.is_string()) sourceDirs_.push_back(s.get<std::string>());
+      if (s.is_string()) sources.AddDirectory(s.get<std::string>());
+  // The emulator's settings, checked by the provider's own parser before
+  // anything starts: a bad key or value is the launch's error.
+  if (auto e = args.find("emulator"); e != args.end()) {
+    if (!e->is_string())
+      throw RequestError{"\"emulator\" is a string of the virtual emulator's settings (KZ51_EMU)"};
+    kzemu::FirmwareConfig settings;
+    std::string error;
+    if (!kzemu::ParseFirmwareConfig(e->get<std::string>(), settings, &error))
+      throw RequestError{"the emulator setting \"" + e->get<std::string>() + "\" is not valid: " +
+                         error + " (docs/KZ51_EMU.md lists the keys and values)"};
+  }
   // The emulator the driver reaches: the virtual one unless "provider" says
   // "usb", which takes the device from "usb" (KZ51_USB's settings).
   kzhost::Provider provider = kzhost::Provider::Virtual;
@@ -353,303 +339,47 @@ json Server::Terminate(const json&) {
   return nullptr;
 }
 
-// ---- run control ----------------------------------------------------------------
-
-void Server::JoinWaiter() {
-  if (waiter_.joinable()) waiter_.join();
-}
-
-void Server::ResetHandles() {
-  handles_.clear();
-  frames_.clear();
-}
-
-void Server::StartRun(Session::RunKind kind, const char* stepReason) {
-  JoinWaiter();
-  ResetHandles();
-  SyncBreakpoints();
-  pauseRequested_ = false;
-  if (auto r = session_.Start(kind); !r) {
-    FlushSerial();
-    SendEvent("output", {{"category", "stderr"}, {"output", r.error() + "\n"}});
-    SendEvent("stopped", {{"reason", "pause"}, {"threadId", kThreadId}, {"text", r.error()}});
-    return;
-  }
-  running_ = true;
-  log_.Line("run started");
-  const std::string reason = stepReason;
-  waiter_ = std::thread([this, reason] {
-    auto stop = session_.Wait();
-    ReportStop(stop, reason);
-  });
-}
-
-void Server::ReportStop(const kz51::Result<kz51::StopEvent>& stop, const std::string& stepReason) {
-  json body{{"threadId", kThreadId}, {"allThreadsStopped", true}};
-  if (!stop) {
-    body["reason"] = "pause";
-    body["text"] = stop.error();
-    SendEvent("output", {{"category", "stderr"}, {"output", stop.error() + "\n"}});
-  } else if (pauseRequested_) {
-    body["reason"] = "pause";
-  } else if (stop->reason == kz51::StopReason::Breakpoint) {
-    body["reason"] = "breakpoint";
-    if (stop->breakpoint != 0) body["hitBreakpointIds"] = json::array({stop->breakpoint});
-  } else if (stop->reason == kz51::StopReason::Stopped) {
-    body["reason"] = "pause";
-  } else {
-    body["reason"] = stepReason;
-  }
-  running_ = false;
-  log_.Line("stopped: " + body["reason"].get<std::string>());
-  FlushSerial();
-  SendEvent("stopped", body);
-}
-
-json Server::Continue(const json&) {
-  after_.push_back([this] { StartRun(Session::RunKind::Go, "step"); });
-  return json{{"allThreadsContinued", true}};
-}
-
-json Server::Next(const json&) {
-  after_.push_back([this] { StartRun(Session::RunKind::Next, "step"); });
-  return nullptr;
-}
-
-json Server::StepIn(const json&) {
-  after_.push_back([this] { StartRun(Session::RunKind::StepLine, "step"); });
-  return nullptr;
-}
-
-json Server::StepOut(const json&) {
-  after_.push_back([this] { StartRun(Session::RunKind::Finish, "step"); });
-  return nullptr;
-}
-
-json Server::Pause(const json&) {
-  if (!running_) throw RequestError{"the target is not running"};
-  pauseRequested_ = true;
-  // The driver's stop answers once the run has ended, and the run's end
-  // sends the stopped event: the response goes out first. A run that ended
-  // by itself in between reports its own stop.
-  after_.push_back([this] { session_.Stop(); });
-  return nullptr;
-}
-
-// ---- breakpoints ----------------------------------------------------------------
-
-void Server::SyncBreakpoints() {
-  if (!breakpointsDirty_ || session_.Running()) return;
-  breakpointsDirty_ = false;
-  session_.DeleteAllBreakpoints();
-  ids_.clear();
-  for (const Wanted& w : breakpoints_) {
-    if (ids_.count(w.address) != 0) continue;
-    auto b = session_.AddBreakpoint(w.address, w.location, 1, "");
-    if (b)
-      ids_[w.address] = b->number;
-    else
-      log_.Line("breakpoint at " + HexAddress(w.address) + ": " + b.error());
-  }
-}
-
-void Server::ApplyBreakpoints(BpKind kind, std::vector<Wanted> wanted) {
-  breakpoints_.erase(std::remove_if(breakpoints_.begin(), breakpoints_.end(),
-                                    [kind](const Wanted& w) { return w.kind == kind; }),
-                     breakpoints_.end());
-  breakpoints_.insert(breakpoints_.end(), wanted.begin(), wanted.end());
-  breakpointsDirty_ = true;
-  // While the target runs, the list is handed to the session before the next run.
-  SyncBreakpoints();
-}
-
-json Server::SetBreakpoints(const json& args) {
-  const json& source = args.at("source");
-  std::string path = source.value("path", source.value("name", std::string()));
-  if (path.empty()) throw RequestError{"setBreakpoints needs a source path"};
-  const std::string file = BaseName(path);
-  const auto& symbols = session_.symbols();
-  unsigned lastLine = 0;
-  for (const auto& l : symbols.Cdb().lines)
-    if (BaseName(l.file) == file) lastLine = std::max(lastLine, l.line);
-  std::vector<Wanted> wanted;
-  json out = json::array();
-  std::vector<unsigned> lines;
-  if (auto b = args.find("breakpoints"); b != args.end() && b->is_array()) {
-    for (const auto& bp : *b) lines.push_back(bp.at("line").get<unsigned>());
-  } else if (auto l = args.find("lines"); l != args.end() && l->is_array()) {
-    for (const auto& n : *l) lines.push_back(n.get<unsigned>());
-  }
-  for (unsigned line : lines) {
-    json r{{"verified", false}, {"line", line}, {"source", SourceOf(file)}};
-    if (lastLine == 0) {
-      r["message"] = "no code of " + file + " in the program's debug information";
-    } else {
-      // The first line at or after the requested one that has code.
-      for (unsigned l = line; l <= lastLine && l >= 1; ++l) {
-        const auto addresses = symbols.AddressesOfLine(file, l);
-        if (addresses.empty()) continue;
-        const std::uint32_t a = *std::min_element(addresses.begin(), addresses.end());
-        wanted.push_back({BpKind::Line, a, file + ":" + std::to_string(l)});
-        r["verified"] = true;
-        r["line"] = l;
-        r["instructionReference"] = MemoryReference(MemorySpace::Code, a);
-        break;
-      }
-      if (!r["verified"].get<bool>())
-        r["message"] = "no code at or after line " + std::to_string(line) + " of " + file;
-    }
-    out.push_back(r);
-  }
-  // Only this file's line breakpoints are replaced.
-  std::vector<Wanted> keep;
-  for (const Wanted& w : breakpoints_)
-    if (w.kind == BpKind::Line && w.location.rfind(file + ":", 0) != 0) keep.push_back(w);
-  keep.insert(keep.end(), wanted.begin(), wanted.end());
-  ApplyBreakpoints(BpKind::Line, keep);
-  for (auto& r : out)
-    if (r["verified"].get<bool>()) {
-      std::uint32_t a = 0;
-      kz51::ParseNumber(r["instructionReference"].get<std::string>().substr(5), a);
-      if (ids_.count(a) != 0) r["id"] = ids_[a];
-    }
-  return json{{"breakpoints", out}};
-}
-
-json Server::SetFunctionBreakpoints(const json& args) {
-  std::vector<Wanted> wanted;
-  json out = json::array();
-  for (const auto& bp : args.at("breakpoints")) {
-    const std::string name = bp.at("name").get<std::string>();
-    json r{{"verified", false}};
-    std::uint32_t a = 0;
-    std::string error;
-    const auto* f = session_.symbols().FindFunction(name);
-    if (f != nullptr && f->start) {
-      a = *f->start;
-    } else if (!session_.symbols().ResolveCode(name, a, error)) {
-      r["message"] = "no function " + name + " in the program";
-      out.push_back(r);
-      continue;
-    }
-    wanted.push_back({BpKind::Function, a, name});
-    r["verified"] = true;
-    r["instructionReference"] = MemoryReference(MemorySpace::Code, a);
-    if (auto line = session_.symbols().LineAt(a)) {
-      r["line"] = line->line;
-      r["source"] = SourceOf(line->file);
-    }
-    out.push_back(r);
-  }
-  ApplyBreakpoints(BpKind::Function, wanted);
-  return json{{"breakpoints", out}};
-}
-
-json Server::SetInstructionBreakpoints(const json& args) {
-  std::vector<Wanted> wanted;
-  json out = json::array();
-  for (const auto& bp : args.at("breakpoints")) {
-    json r{{"verified", false}};
-    MemorySpace space = MemorySpace::Code;
-    std::uint32_t a = 0;
-    try {
-      json ref{{"ref", bp.at("instructionReference")}, {"offset", bp.value("offset", 0)}};
-      ParseMemoryReference(ref, "ref", space, a);
-      if (space != MemorySpace::Code) throw RequestError{"instruction breakpoints lie in code"};
-    } catch (const RequestError& e) {
-      r["message"] = e.message;
-      out.push_back(r);
-      continue;
-    }
-    wanted.push_back({BpKind::Instruction, a, HexAddress(a)});
-    r["verified"] = true;
-    r["instructionReference"] = MemoryReference(MemorySpace::Code, a);
-    out.push_back(r);
-  }
-  ApplyBreakpoints(BpKind::Instruction, wanted);
-  return json{{"breakpoints", out}};
-}
-
 // ---- sources ----------------------------------------------------------------------
 
-std::string Server::SourcePath(const std::string& file) const {
-  if (FileExists(file)) return file;
-  if (FileExists(programDir_ + file)) return programDir_ + file;
-  for (const auto& d : sourceDirs_) {
-    std::string p = d;
-    if (!p.empty() && p.back() != '/' && p.back() != '\\') p += '/';
-    if (FileExists(p + file)) return p + file;
-  }
-  return programDir_ + file;
-}
-
 json Server::SourceOf(const std::string& file) const {
-  return json{{"name", BaseName(file)}, {"path", SourcePath(file)}};
+  const std::string path = session_.symbols().Sources().Find(file);
+  if (path.empty())
+    return json{{"name", kz51::FileNameOf(file)}, {"presentationHint", "deemphasize"}};
+  return json{{"name", kz51::FileNameOf(path)}, {"path", path}};
 }
 
 // ---- stack, scopes, variables -------------------------------------------------------
 
 json Server::StackTrace(const json& args) {
-  const auto& symbols = session_.symbols();
-  const auto regs = Require(session_.ReadRegisters());
-  frames_.clear();
-  frames_.push_back({regs.pc});
-  // Callers: return addresses on the stack (low byte below high byte) that
-  // follow a call instruction inside a function of the program.
-  if (regs.sp >= 0x08) {
-    auto stack = session_.Read(MemorySpace::Idata, 0, regs.sp + 1u);
-    if (stack) {
-      int i = regs.sp;
-      while (i >= 1 && static_cast<int>(frames_.size()) < kMaxFrames) {
-        const std::uint32_t ret = static_cast<std::uint32_t>((*stack)[i] << 8 | (*stack)[i - 1]);
-        bool call = false;
-        if (ret >= 3 && symbols.FunctionAt(ret - 1) != nullptr) {
-          auto code = session_.Read(MemorySpace::Code, ret - 3, 3);
-          call = code && ((*code)[0] == 0x12 || ((*code)[1] & 0x1F) == 0x11);
-        }
-        if (call) {
-          const auto code = session_.Read(MemorySpace::Code, ret - 3, 3);
-          frames_.push_back({(*code)[0] == 0x12 ? ret - 3 : ret - 2});
-          i -= 2;
-        } else {
-          --i;
-        }
-        if (i < 0x08) break;
-      }
-    }
-  }
+  const auto frames = Require(model_.Backtrace());
   const int start = args.value("startFrame", 0);
   const int levels = args.value("levels", 0);
   json out = json::array();
-  for (int k = std::max(0, start); k < static_cast<int>(frames_.size()); ++k) {
+  for (int k = std::max(0, start); k < static_cast<int>(frames.size()); ++k) {
     if (levels > 0 && k - start >= levels) break;
-    const std::uint32_t pc = frames_[static_cast<std::size_t>(k)].pc;
-    const auto* f = symbols.FunctionAt(pc);
+    const kz51::debug::Frame& f = *frames[static_cast<std::size_t>(k)];
     json frame{{"id", k + 1},
-               {"name", f != nullptr                   ? f->name
-                        : symbols.Describe(pc).empty() ? HexAddress(pc)
-                                                       : symbols.Describe(pc)},
+               {"name", f.interrupted ? f.name + " [interrupted]" : f.name},
                {"line", 0},
                {"column", 0},
-               {"instructionPointerReference", MemoryReference(MemorySpace::Code, pc)}};
-    if (auto line = symbols.LineAt(pc)) {
-      frame["source"] = SourceOf(line->file);
-      frame["line"] = line->line;
+               {"instructionPointerReference", MemoryReference(MemorySpace::Code, f.pc)}};
+    if (f.line) {
+      frame["source"] = SourceOf(f.line->file);
+      frame["line"] = f.line->line;
       frame["column"] = 1;
+    } else {
+      frame["presentationHint"] = "subtle";
     }
     out.push_back(frame);
   }
-  return json{{"stackFrames", out}, {"totalFrames", frames_.size()}};
+  return json{{"stackFrames", out}, {"totalFrames", frames.size()}};
 }
 
-std::uint32_t Server::FramePc(int frameId) {
-  if (frames_.empty()) {
-    const auto regs = Require(session_.ReadRegisters());
-    frames_.push_back({regs.pc});
-  }
-  if (frameId < 1 || frameId > static_cast<int>(frames_.size()))
-    throw RequestError{"no stack frame " + std::to_string(frameId)};
-  return frames_[static_cast<std::size_t>(frameId - 1)].pc;
+int Server::FrameLevel(int frameId) {
+  if (frameId < 1) throw RequestError{"no stack frame " + std::to_string(frameId)};
+  auto f = model_.FrameAt(frameId - 1);
+  if (!f) throw RequestError{"no stack frame " + std::to_string(frameId) + ": " + f.error()};
+  return frameId - 1;
 }
 
 int Server::AddHandle(Handle h) {
@@ -658,53 +388,125 @@ int Server::AddHandle(Handle h) {
 }
 
 json Server::Scopes(const json& args) {
-  const std::uint32_t pc = FramePc(args.at("frameId").get<int>());
+  const int level = FrameLevel(args.at("frameId").get<int>());
   json scopes = json::array();
   scopes.push_back({{"name", "Locals"},
                     {"presentationHint", "locals"},
-                    {"variablesReference", AddHandle({Handle::Kind::Locals, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Locals, level, {}})},
                     {"expensive", false}});
   scopes.push_back({{"name", "Globals"},
-                    {"variablesReference", AddHandle({Handle::Kind::Globals, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Globals, level, {}})},
                     {"expensive", false}});
   scopes.push_back({{"name", "Registers"},
                     {"presentationHint", "registers"},
-                    {"variablesReference", AddHandle({Handle::Kind::Registers, pc, {}})},
+                    {"variablesReference", AddHandle({Handle::Kind::Registers, level, {}})},
+                    {"expensive", false}});
+  scopes.push_back({{"name", "SFRs"},
+                    {"presentationHint", "registers"},
+                    {"variablesReference", AddHandle({Handle::Kind::Sfrs, level, {}})},
                     {"expensive", false}});
   return json{{"scopes", scopes}};
 }
 
-json Server::VariableJson(const Value& v) {
-  const auto& symbols = session_.symbols();
-  json j{{"name", v.name},
-         {"value", Format(symbols, v)},
-         {"type", v.type.Describe()},
-         {"variablesReference", 0}};
-  if (HasChildren(v)) {
-    j["variablesReference"] = AddHandle({Handle::Kind::Children, 0, v});
-    const auto kids = Children(symbols, v);
-    (v.type.IsArray() ? j["indexedVariables"] : j["namedVariables"]) = kids.size();
+json Server::VariableJson(const std::string& name, const kz51::debug::Value& v) {
+  const std::string type = v.type ? v.type->Describe() : "";
+  json j{{"name", name}, {"type", type}, {"variablesReference", 0}};
+  if (!v.Available()) {
+    j["value"] = "<unavailable> (" + v.unavailable + ")";
+    j["presentationHint"] = {{"attributes", json::array({"readOnly"})}};
+    return j;
   }
-  if (!v.place.inRegisters) j["memoryReference"] = MemoryReference(v.place.space, v.place.address);
+  kz51::debug::FormatStyle compact;
+  compact.compact = true;
+  j["value"] = kz51::debug::FormatValue(model_, v, compact);
+  if (v.type && v.type->IsAggregate()) {
+    const auto kids = model_.Children(v);
+    j["variablesReference"] = AddHandle({Handle::Kind::Children, 0, v});
+    (v.type->kind == kz51::debug::CType::Kind::Array ? j["indexedVariables"]
+                                                     : j["namedVariables"]) = kids.size();
+  }
+  if (v.where.kind == kz51::debug::Location::Kind::Memory)
+    j["memoryReference"] = MemoryReference(v.where.space, v.where.address);
   return j;
 }
 
-json Server::RegistersJson() {
-  const auto regs = Require(session_.ReadRegisters());
+// The part of `all` a variables request asks for with start and count.
+json Server::Page(const json& all, const json& args) {
+  const long long start = args.value("start", 0LL), count = args.value("count", 0LL);
+  if (start < 0 || count < 0) throw RequestError{"start and count must not be negative"};
+  if (start == 0 && count == 0) return all;
   json out = json::array();
-  auto add = [&](const std::string& name, unsigned value, int digits) {
-    char s[16];
-    std::snprintf(s, sizeof s, "0x%0*X", digits, value);
-    out.push_back({{"name", name}, {"value", s}, {"variablesReference", 0}});
-  };
-  for (int i = 0; i < 8; ++i) add("R" + std::to_string(i), regs.r[i], 2);
-  add("A", regs.a, 2);
-  add("B", regs.b, 2);
-  add("SP", regs.sp, 2);
-  add("PSW", regs.psw, 2);
-  add("DPTR", regs.dptr, 4);
-  add("PC", regs.pc, 4);
+  const long long size = static_cast<long long>(all.size());
+  for (long long i = start; i < size && (count == 0 || i < start + count); ++i)
+    out.push_back(all[static_cast<std::size_t>(i)]);
   return out;
+}
+
+// The SFRs and sbits the program declares, as the registers: in hex.
+json Server::SfrsJson() {
+  json out = json::array();
+  std::map<std::uint32_t, std::uint8_t> bytes;  // read once per address
+  auto byteAt = [&](std::uint32_t address) -> std::optional<std::uint8_t> {
+    if (auto it = bytes.find(address); it != bytes.end()) return it->second;
+    auto b = session_.Read(MemorySpace::Sfr, address, 1);
+    if (!b) return std::nullopt;
+    return bytes[address] = (*b)[0];
+  };
+  for (const auto* v : session_.symbols().SpecialFunctionRegisters()) {
+    const std::uint32_t a = *v->address;
+    const bool bit = v->space == kz51::cdb::Space::Sbit;
+    std::string value = "<cannot be read>";
+    if (bit && a < 0x80) {
+      value = "<not an SFR bit>";
+    } else if (const auto b = byteAt(bit ? (a & 0xF8u) : a)) {
+      char text[8];
+      if (bit)
+        std::snprintf(text, sizeof text, "%u", (*b >> (a & 7u)) & 1u);
+      else
+        std::snprintf(text, sizeof text, "0x%02X", *b);
+      value = text;
+    }
+    json j{{"name", v->name},
+           {"value", value},
+           {"type", bit ? "sbit" : "sfr"},
+           {"variablesReference", 0}};
+    if (!bit) j["memoryReference"] = MemoryReference(MemorySpace::Sfr, a);
+    out.push_back(j);
+  }
+  return out;
+}
+
+std::vector<kz51::debug::NamedValue> Server::RegistersOf(int level) {
+  std::vector<kz51::debug::NamedValue> out;
+  for (const char* name : {"$r0", "$r1", "$r2", "$r3", "$r4", "$r5", "$r6", "$r7", "$a", "$b",
+                           "$sp", "$psw", "$dptr", "$pc"})
+    out.push_back({name, Require(model_.RegisterValue(name, level))});
+  return out;
+}
+
+std::vector<kz51::debug::NamedValue> Server::Listed(const Handle& h) {
+  switch (h.kind) {
+    case Handle::Kind::Locals: {
+      auto list = Require(model_.Args(h.level));
+      const auto locals = Require(model_.Locals(h.level));
+      list.insert(list.end(), locals.begin(), locals.end());
+      return list;
+    }
+    case Handle::Kind::Globals: {
+      // The program's own globals: not sdcc's helpers, not the SFRs.
+      std::vector<kz51::debug::NamedValue> out;
+      for (const auto* var : session_.symbols().Globals())
+        out.push_back({var->name, Require(model_.Variable(*var, h.level))});
+      return out;
+    }
+    case Handle::Kind::Registers:
+      return RegistersOf(h.level);
+    case Handle::Kind::Sfrs:
+      return {};
+    case Handle::Kind::Children:
+      return model_.Children(h.value);
+  }
+  return {};
 }
 
 json Server::Variables(const json& args) {
@@ -712,96 +514,52 @@ json Server::Variables(const json& args) {
   if (ref < 1 || ref > static_cast<int>(handles_.size()))
     throw RequestError{"no variables reference " + std::to_string(ref)};
   const Handle h = handles_[static_cast<std::size_t>(ref - 1)];
-  const auto& symbols = session_.symbols();
+  if (h.kind == Handle::Kind::Sfrs) return json{{"variables", Page(SfrsJson(), args)}};
   json out = json::array();
-  auto show = [&](const kz51::cdb::Variable& var) {
-    Value v;
-    std::string error = kCallerRegisters;
-    if (RegistersHold(var, h.pc) && ReadValue(session_, var, v, error)) {
-      out.push_back(VariableJson(v));
-    } else {
-      out.push_back({{"name", var.name},
-                     {"value", "<" + error + ">"},
-                     {"type", var.type.Describe()},
+  for (const auto& nv : Listed(h)) {
+    if (h.kind == Handle::Kind::Registers && nv.value.Available()) {
+      // Registers in hex, as the chip's manuals write them.
+      kz51::debug::Value v = nv.value;
+      Require(model_.Load(v));
+      char text[16];
+      std::snprintf(text, sizeof text, "0x%0*llX", static_cast<int>(2 * v.type->size),
+                    static_cast<unsigned long long>(kz51::debug::IntegerValue(v)));
+      out.push_back({{"name", nv.name},
+                     {"value", text},
+                     {"type", v.type->Describe()},
                      {"variablesReference", 0}});
+      continue;
     }
-  };
-  switch (h.kind) {
-    case Handle::Kind::Locals: {
-      const auto* f = symbols.FunctionAt(h.pc);
-      if (f == nullptr) break;
-      for (const auto& var : symbols.Cdb().variables)
-        if (var.scope.kind == kz51::cdb::ScopeKind::Local && var.scope.function == f->name)
-          show(var);
-      break;
-    }
-    case Handle::Kind::Globals:
-      for (const auto& var : symbols.Cdb().variables)
-        if (var.scope.kind != kz51::cdb::ScopeKind::Local && !var.fromLinkerOnly) show(var);
-      break;
-    case Handle::Kind::Registers:
-      out = RegistersJson();
-      break;
-    case Handle::Kind::Children:
-      for (const Value& c : Children(symbols, h.value)) out.push_back(VariableJson(c));
-      break;
+    out.push_back(VariableJson(nv.name, nv.value));
   }
-  return json{{"variables", out}};
-}
-
-bool Server::LookupValue(const std::string& expression, std::uint32_t pc, Value& out,
-                         std::string& error) {
-  std::string base;
-  std::vector<PathStep> steps;
-  if (!ParsePath(expression, base, steps)) {
-    error = "cannot evaluate \"" + expression + "\": names, [index] and .member only";
-    return false;
-  }
-  const auto* var = session_.symbols().FindVariable(base, pc);
-  if (var == nullptr) {
-    error = "unknown variable '" + base + "'";
-    return false;
-  }
-  if (!RegistersHold(*var, pc)) {
-    error = kCallerRegisters;
-    return false;
-  }
-  Value v;
-  return ReadValue(session_, *var, v, error) && Follow(session_.symbols(), v, steps, out, error);
-}
-
-bool Server::RegistersHold(const kz51::cdb::Variable& var, std::uint32_t pc) const {
-  // The registers hold the innermost function's values only: a caller's
-  // register variables were overwritten by the code it called.
-  return var.space != kz51::cdb::Space::Register || frames_.empty() || frames_[0].pc == pc;
+  return json{{"variables", Page(out, args)}};
 }
 
 json Server::Evaluate(const json& args) {
   const std::string expression = args.at("expression").get<std::string>();
-  std::uint32_t pc = 0;
-  if (args.contains("frameId")) {
-    pc = FramePc(args["frameId"].get<int>());
-  } else {
-    pc = Require(session_.Pc());
-  }
-  Value v;
-  std::string error;
-  if (LookupValue(expression, pc, v, error)) {
-    json j = VariableJson(v);
-    j["result"] = j["value"];
-    j.erase("value");
-    j.erase("name");
-    return j;
-  }
-  // A register by name: R0..R7, A (ACC), B, SP, PSW, DPTR, PC.
-  std::string name = Lower(expression);
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  if (name == "acc") name = "a";
-  for (const json& r : RegistersJson())
-    if (Lower(r["name"].get<std::string>()) == name)
-      return json{{"result", r["value"]}, {"variablesReference", 0}};
-  throw RequestError{
-      error.rfind("unknown variable", 0) == 0 ? error + " and no register of that name" : error};
+  // The debug console runs kz51 commands written after a backtick.
+  if (args.value("context", std::string()) == "repl" && !expression.empty() && expression[0] == '`')
+    return ConsoleCommand(expression.substr(1));
+  const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
+  const auto v = Require(model_.EvaluateAt(expression, level));
+  if (!v.Available()) throw RequestError{expression + " is unavailable here: " + v.unavailable};
+  json j = VariableJson(expression, v);
+  j["result"] = j["value"];
+  j.erase("value");
+  j.erase("name");
+  return j;
+}
+
+json Server::SetTo(const std::string& name, const kz51::debug::Value& object,
+                   const std::string& text, int level) {
+  if (!object.Available()) throw RequestError{"cannot set " + name + ": " + object.unavailable};
+  const auto source = Require(model_.EvaluateAt(text, level));
+  if (!source.Available()) throw RequestError{text + " is unavailable here: " + source.unavailable};
+  auto assigned = model_.AssignExactly(object, source);
+  if (!assigned) throw RequestError{"cannot set " + name + ": " + assigned.error()};
+  json j = VariableJson("", *assigned);
+  j.erase("name");
+  return j;
 }
 
 json Server::SetVariable(const json& args) {
@@ -811,39 +569,29 @@ json Server::SetVariable(const json& args) {
   if (ref < 1 || ref > static_cast<int>(handles_.size()))
     throw RequestError{"no variables reference " + std::to_string(ref)};
   const Handle h = handles_[static_cast<std::size_t>(ref - 1)];
-  const auto& symbols = session_.symbols();
-  if (h.kind == Handle::Kind::Registers) {
-    std::uint32_t value = 0;
-    if (!kz51::ParseNumber(text, value)) throw RequestError{"'" + text + "' is not a number"};
-    Require(session_.SetRegister(Lower(name), value));
-    for (const json& r : RegistersJson())
-      if (r["name"] == name) return json{{"value", r["value"]}, {"variablesReference", 0}};
-    return json{{"value", text}};
+  if (h.kind == Handle::Kind::Sfrs) {
+    // An SFR by its C name: the model knows it as a global.
+    return SetTo(name, Require(model_.EvaluateAt(name, 0)), text, 0);
   }
-  Value target;
-  bool found = false;
-  std::string error;
-  if (h.kind == Handle::Kind::Children) {
-    for (Value& c : Children(symbols, h.value))
-      if (c.name == name) {
-        target = std::move(c);
-        found = true;
-      }
-  } else {
-    const auto* var = symbols.FindVariable(
-        name, h.kind == Handle::Kind::Locals ? std::optional(h.pc) : std::nullopt);
-    found = var != nullptr && ReadValue(session_, *var, target, error);
-    if (var != nullptr && !found) throw RequestError{error};
+  for (const auto& nv : Listed(h)) {
+    if (nv.name != name) continue;
+    json j = SetTo(name, nv.value, text, h.level);
+    if (h.kind == Handle::Kind::Registers) {
+      // Shown again as the Registers scope shows it.
+      for (const auto& again : Variables(json{{"variablesReference", ref}})["variables"])
+        if (again["name"] == name) j["value"] = again["value"];
+    }
+    return j;
   }
-  if (!found) throw RequestError{"no variable '" + name + "' here"};
-  std::vector<std::uint8_t> bytes;
-  if (!Encode(target.type, text, bytes, error)) throw RequestError{error};
-  if (!WritePlace(session_, target.place, bytes, error)) throw RequestError{error};
-  if (!ReadPlace(session_, target.place, target.type.size, target.bytes, error))
-    throw RequestError{error};
-  return json{{"value", Format(symbols, target)},
-              {"type", target.type.Describe()},
-              {"variablesReference", 0}};
+  throw RequestError{"no variable '" + name + "' here"};
+}
+
+json Server::SetExpression(const json& args) {
+  const std::string expression = args.at("expression").get<std::string>();
+  const std::string text = args.at("value").get<std::string>();
+  const int level = args.contains("frameId") ? FrameLevel(args["frameId"].get<int>()) : 0;
+  const auto object = Require(model_.EvaluateAt(expression, level));
+  return SetTo(expression, object, text, level);
 }
 
 // ---- memory and code -------------------------------------------------------------
@@ -896,33 +644,39 @@ json Server::Disassemble(const json& args) {
   if (count < 0 || count > 4096) throw RequestError{"instructionCount must be 0..4096"};
   if (before > 4096 || skip > 65536) throw RequestError{"instructionOffset is out of range"};
   const auto& symbols = session_.symbols();
-  // Code before the address: decode forward from far enough back, from the
-  // start of the function when there is one, and keep the last instructions.
-  std::uint32_t from = address;
-  if (before > 0) {
-    from = address >= static_cast<std::uint32_t>(3 * before) ? address - 3 * before : 0;
-    if (const auto* f = symbols.FunctionAt(address); f != nullptr && f->start && *f->start >= from)
-      from = *f->start;
-  }
-  // Only the code the listing covers is read: at most 3 bytes an instruction.
+  // Code before the address: decode forward from far enough back, from an
+  // instruction known to start there (a function's entry or a C line's first
+  // instruction), going further back until enough instructions come before.
   const std::uint32_t last = std::min<std::uint32_t>(0xFFFF, address + 3u * (skip + count) + 2u);
-  const auto window = Require(session_.Read(MemorySpace::Code, from, last - from + 1));
+  std::uint32_t from = address;
+  std::vector<std::uint8_t> window;
+  std::vector<Instruction> list;
   auto code = [&](std::uint32_t a) -> std::uint8_t {
     return a >= from && a <= last ? window[a - from] : 0;
   };
-  std::vector<Instruction> list;
-  std::uint32_t at = from;
-  while (at < address) {
-    std::uint8_t b[3] = {code(at), code(at + 1), code(at + 2)};
-    list.push_back(kzhost::Disassemble(static_cast<std::uint16_t>(at), b));
-    at += list.back().length;
+  for (std::uint32_t back = 3u * static_cast<std::uint32_t>(before);; back *= 2) {
+    from = address > back ? address - back : 0;
+    std::uint32_t aligned = address;
+    for (const auto& f : symbols.Cdb().functions)
+      if (f.start && *f.start >= from && *f.start < aligned) aligned = *f.start;
+    for (const auto& l : symbols.Cdb().lines)
+      if (l.address >= from && l.address < aligned && symbols.FunctionAt(l.address) != nullptr)
+        aligned = l.address;
+    if (aligned < address) from = aligned;
+    window = Require(session_.Read(MemorySpace::Code, from, last - from + 1));
+    list.clear();
+    for (std::uint32_t at = from; at < address;) {
+      std::uint8_t b[3] = {code(at), code(at + 1), code(at + 2)};
+      list.push_back(kzhost::Disassemble(static_cast<std::uint16_t>(at), b));
+      at += list.back().length;
+    }
+    if (static_cast<int>(list.size()) >= before || from == 0 || back >= 0x10000) break;
   }
   if (static_cast<int>(list.size()) > before) list.erase(list.begin(), list.end() - before);
   json out = json::array();
-  // Rows for what lies before address 0 are placeholders, as the protocol asks.
-  for (int k = static_cast<int>(list.size()); k < before && static_cast<int>(out.size()) < count;
-       ++k)
-    out.push_back({{"address", "0x0000"}, {"instruction", "??"}, {"presentationHint", "invalid"}});
+  // Nothing lies before address 0: the answer starts there, shorter by the
+  // instructions asked for before it (no rows that claim an address).
+  const int missing = before - static_cast<int>(list.size());
   std::optional<kz51::SourceLine> lastLine;
   auto emit = [&](const Instruction& ins) {
     json j{{"address", HexAddress(ins.address)}, {"instruction", ins.text}};
@@ -946,8 +700,8 @@ json Server::Disassemble(const json& args) {
   };
   for (const auto& ins : list)
     if (static_cast<int>(out.size()) < count) emit(ins);
-  at = address;
-  for (int k = 0; static_cast<int>(out.size()) < count; ++k) {
+  std::uint32_t at = address;
+  for (int k = 0; static_cast<int>(out.size()) + missing < count; ++k) {
     if (at > 0xFFFF) {
       out.push_back(
           {{"address", HexAddress(at)}, {"instruction", "??"}, {"presentationHint", "invalid"}});

@@ -52,8 +52,11 @@ CodeState CodeAnalysis::Apply(const Instruction& in, const CodeState& s) const {
   auto lose = [&] { n.conflict = true; };
   auto writeRegister = [&](int d) {
     n.written.set(static_cast<std::size_t>(d));
-    for (auto& slot : n.slots)
-      if (slot.source == d) slot.intact = false;
+    for (auto& slot : n.slots) {
+      if (slot.source != d) continue;
+      slot.intact = false;
+      slot.since.Merge(DefSet::Of(in.address));
+    }
     if (IsBankRegister(bank_, d)) n.registerDefs[d - bank_ * 8] = DefSet::Of(in.address);
     if (d == kDpl || d == kDph) n.dptr.reset();
     if (d == kAcc) n.aIsStackAddress = false;
@@ -122,8 +125,13 @@ CodeState CodeAnalysis::Apply(const Instruction& in, const CodeState& s) const {
         break;
       }
       const bool same = slot.source == d;
-      for (auto& other : n.slots)
-        if (other.source == d) other.intact = false;
+      for (auto& other : n.slots) {
+        if (other.source != d) continue;
+        other.intact = false;
+        // Popping the register's own copy gives back a value it held since:
+        // no new one. Another byte popped into it is one.
+        if (!same) other.since.Merge(DefSet::Of(in.address));
+      }
       n.written.set(static_cast<std::size_t>(d), !(same && slot.entryValue));
       if (IsBankRegister(bank_, d))
         n.registerDefs[d - bank_ * 8] = same ? slot.defs : DefSet::Of(in.address);
@@ -182,6 +190,7 @@ bool CodeAnalysis::Merge(CodeState& into, const CodeState& from) {
       changed = true;
     }
     changed = a.defs.Merge(b.defs) || changed;
+    changed = a.since.Merge(b.since) || changed;
   }
   const auto written = into.written | from.written;
   if (written != into.written) {

@@ -48,6 +48,7 @@ struct StackSlot {
   bool entryValue = false;   // the source's value at function entry
   bool intact = false;       // the source still holds the pushed value
   DefSet defs;               // for R0..R7: the definitions the pushed value came from
+  DefSet since;              // for R0..R7: the source's definitions since the push
 };
 
 struct CodeState {

@@ -112,34 +112,83 @@ Result<bool> DebugModel::HasCaller(int level) {
   return static_cast<int>(walker_.frames().size()) > level + 1;
 }
 
+Result<DebugModel::ReturnPoint> DebugModel::ReturnOf(int level) {
+  auto has = HasCaller(level);
+  if (!has) return Result<ReturnPoint>::Fail(has.error());
+  const Frame& callee = walker_.frames()[static_cast<std::size_t>(level)];
+  if (!*has) {
+    std::string why = callee.name + " (frame " + std::to_string(level) +
+                      ") is the outermost frame: there is no caller to return to";
+    if (!walker_.EndReason().empty()) why += " (" + walker_.EndReason() + ")";
+    return Result<ReturnPoint>::Fail(why);
+  }
+  const Frame& caller = walker_.frames()[static_cast<std::size_t>(level + 1)];
+  ReturnPoint r;
+  r.sp = caller.sp;
+  r.address = caller.pc;
+  if (!caller.interrupted) {
+    auto op = code_.Code(caller.pc, 1);
+    if (!op) return Result<ReturnPoint>::Fail(op.error());
+    r.address += (*op)[0] == 0x12 ? 3 : 2;  // after the LCALL or ACALL
+  }
+  return r;
+}
+
 // ---- variables ------------------------------------------------------------------
 
-std::string DebugModel::RegisterValidity(const cdb::Variable& v, const Frame& frame,
-                                         const FunctionInfo& info) {
+std::string DebugModel::NotAssigning(const cdb::Variable& v, const Frame& frame,
+                                     const FunctionInfo& info, std::uint32_t site,
+                                     const std::string& regs) {
+  if (site == DefSet::kEntry) return "it has not been given a value on every path to here";
+  const Instruction* in = frame.analysis->InstructionAt(site);
+  if (in != nullptr && in->flow == Instruction::Flow::Call)
+    return "its registers (" + regs + ") hold what a call left there";
+  if (site < frame.analysis->PrologueEnd())
+    return info.firstParam == &v ? "" : "its registers (" + regs + ") hold another value here";
+  const auto assigns = program_.LineAssigns(site, v.name);
+  if (assigns.has_value() && !*assigns)
+    return "its registers (" + regs + ") hold another value here";
+  return "";
+}
+
+std::string DebugModel::RegisterByte(const cdb::Variable& v, const Frame& frame,
+                                     const FunctionInfo& info, int n, const std::string& regs,
+                                     RegisterHome& home) {
   const CodeState* state = frame.state;
   if (state == nullptr || !frame.analysis)
     return "kz51 cannot follow the code of " + frame.name + " to this address";
-  const std::uint32_t prologueEnd = frame.analysis->PrologueEnd();
-  std::string regs;
-  for (const auto& r : v.registers) regs += (regs.empty() ? "" : " ") + r;
-  for (const auto& r : v.registers) {
-    const int n = RegisterNumber(r);
-    if (n < 0) continue;
-    for (std::uint32_t site : state->registerDefs[static_cast<std::size_t>(n)].Sites()) {
-      if (site == DefSet::kEntry) return "it has not been given a value on every path to here";
-      const Instruction* in = frame.analysis->InstructionAt(site);
-      if (in != nullptr && in->flow == Instruction::Flow::Call)
-        return "its registers (" + regs + ") hold what a call left there";
-      if (site < prologueEnd) {
-        if (info.firstParam == &v) continue;
-        return "its registers (" + regs + ") hold another value here";
-      }
-      const auto assigns = program_.LineAssigns(site, v.name);
-      if (assigns.has_value() && !*assigns)
-        return "its registers (" + regs + ") hold another value here";
-    }
+  std::string why;
+  for (std::uint32_t site : state->registerDefs[static_cast<std::size_t>(n)].Sites()) {
+    why = NotAssigning(v, frame, info, site, regs);
+    if (!why.empty()) break;
   }
-  return "";
+  const int direct = frame.bank * 8 + n;
+  const RegisterHome own = frame.Home(direct);
+  if (why.empty() && own.kind != RegisterHome::Kind::Lost) {
+    home = own;
+    return "";
+  }
+  if (own.kind == RegisterHome::Kind::Lost) why = own.why;
+  // Saved by a PUSH while it held v, and v not assigned since.
+  const int entry = int{frame.sp} - state->height;
+  for (std::size_t j = state->slots.size(); j-- > 0;) {
+    const StackSlot& slot = state->slots[j];
+    if (slot.source != direct) continue;
+    bool held = true;
+    for (std::uint32_t site : slot.defs.Sites())
+      held = held && NotAssigning(v, frame, info, site, regs).empty();
+    for (std::uint32_t site : slot.since.Sites()) {
+      const Instruction* in = frame.analysis->InstructionAt(site);
+      const bool call = in != nullptr && in->flow == Instruction::Flow::Call;
+      held = held && (call || !NotAssigning(v, frame, info, site, regs).empty());
+    }
+    if (!held) break;
+    home.kind = RegisterHome::Kind::Memory;
+    home.space = MemorySpace::Idata;
+    home.address = static_cast<std::uint32_t>(entry + 1 + static_cast<int>(j));
+    return "";
+  }
+  return why;
 }
 
 namespace {
@@ -218,24 +267,24 @@ Result<Value> DebugModel::Resolve(const cdb::Variable& v, const Frame& frame) {
       return Unavailable(type, "sdcc recorded no location for it here (an empty register list)");
     if (beforePrologue) return Unavailable(type, notYet);
     out.where.kind = Location::Kind::Bytes;
+    std::string regs;
+    for (const auto& r : v.registers) regs += (regs.empty() ? "" : " ") + r;
     for (const auto& r : v.registers) {
       const int n = RegisterNumber(r);
       RegisterHome home;
       if (n >= 0) {
-        home = frame.Home(frame.bank * 8 + n);
+        const std::string why = RegisterByte(v, frame, info, n, regs, home);
+        if (!why.empty()) return Unavailable(type, why);
       } else if (frame.level == 0 && (r == "a" || r == "b" || r == "dpl" || r == "dph")) {
         home.kind = RegisterHome::Kind::Live;
         home.reg = r;
       } else {
         return Unavailable(type, "it is kept in " + r + ", which kz51 does not follow");
       }
-      if (home.kind == RegisterHome::Kind::Lost) return Unavailable(type, home.why);
       out.where.bytes.push_back(HomeByte(home));
     }
     if (out.where.bytes.size() < type->size)
       return Unavailable(type, "sdcc recorded fewer registers than its size");
-    const std::string why = RegisterValidity(v, frame, info);
-    if (!why.empty()) return Unavailable(type, why);
     return out;
   }
   if (v.onStack || v.space == cdb::Space::InternalStack) {
@@ -426,8 +475,8 @@ Result<Done> DebugModel::Load(Value& v) {
 }
 
 Result<Done> DebugModel::Store(const Value& object, std::vector<std::uint8_t> bytes) {
-  if (!object.IsLvalue()) return Result<Done>::Fail("the value is not an object that can be set");
-  if (!object.Available()) return Result<Done>::Fail("it cannot be set: " + object.unavailable);
+  if (!object.Available()) return Result<Done>::Fail(object.unavailable);
+  if (!object.IsLvalue()) return Result<Done>::Fail("it is a computed value, not an object");
   const CType& t = *object.type;
   if (object.where.kind == Location::Kind::Memory && object.where.space == MemorySpace::Code)
     return Result<Done>::Fail(
@@ -529,7 +578,16 @@ Result<std::uint32_t> DebugModel::ResolveLocation(const std::string& text,
   std::string error;
   if (!symbols.ResolveCode(text, address, error, description))
     return Result<std::uint32_t>::Fail(error);
+  if (text.find(':') != std::string::npos) return LineBreakAddress(address);
   return address;
+}
+
+std::uint32_t DebugModel::LineBreakAddress(std::uint32_t address) {
+  Refresh();
+  const cdb::Function* f = program_.symbols().FunctionAt(address);
+  if (f == nullptr || !f->start || *f->start != address) return address;
+  auto after = FunctionBreakAddress(*f);
+  return after ? *after : address;
 }
 
 Result<Value> DebugModel::Evaluate(const std::string& expression) {

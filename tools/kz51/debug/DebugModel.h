@@ -51,6 +51,13 @@ class DebugModel {
   Result<const Frame*> Select(int level);
   // True when frame `level` has a caller to return to.
   Result<bool> HasCaller(int level);
+  // Where frame `level` returns to: the address after the caller's call
+  // (or the interrupted instruction) and SP there; fails for the outermost.
+  struct ReturnPoint {
+    std::uint32_t address = 0;
+    std::uint8_t sp = 0;
+  };
+  Result<ReturnPoint> ReturnOf(int level);
 
   // ---- values ----
   // A C expression in the selected frame, or in frame `level`. Fails with a
@@ -74,6 +81,9 @@ class DebugModel {
   // Writes `source` (converted to the object's type) into `object`; the
   // answer is the object read back.
   Result<Value> Assign(const Value& object, const Value& source);
+  // As Assign, but a number the conversion would change (70000 into an
+  // int, 2.5 into a char) is refused: a value typed into an editor.
+  Result<Value> AssignExactly(const Value& object, const Value& source);
 
   // ---- code ----
   // Where a breakpoint on a function goes: after its prologue, at its first
@@ -82,6 +92,10 @@ class DebugModel {
   // A code location as `break` and `go until` take it (a function means
   // after its prologue); `description` as Symbols::ResolveCode gives it.
   Result<std::uint32_t> ResolveLocation(const std::string& text, std::string* description);
+  // A C line's address for a breakpoint: the line that starts a function
+  // (sdcc puts the prologue into the first line of the body) stops after
+  // the prologue, as the function's breakpoint does.
+  std::uint32_t LineBreakAddress(std::uint32_t address);
 
   const Program& program() const { return program_; }
   Target& target() { return target_; }
@@ -92,8 +106,15 @@ class DebugModel {
   friend class Evaluator;
   void Refresh();
   Result<Value> Resolve(const cdb::Variable& v, const Frame& frame);
-  std::string RegisterValidity(const cdb::Variable& v, const Frame& frame,
-                               const FunctionInfo& info);
+  // Why the instruction at `site` is not an assignment of `v` ("" when it
+  // is one).
+  std::string NotAssigning(const cdb::Variable& v, const Frame& frame, const FunctionInfo& info,
+                           std::uint32_t site, const std::string& regs);
+  // Where register `n` (R0..R7) of frame `frame` holds `v`'s byte: the
+  // register itself when only assignments of `v` reach it, else a PUSH of it
+  // made while it held `v`, with no assignment of `v` since; or why not.
+  std::string RegisterByte(const cdb::Variable& v, const Frame& frame, const FunctionInfo& info,
+                           int n, const std::string& regs, RegisterHome& home);
   Result<Done> Store(const Value& object, std::vector<std::uint8_t> bytes);
 
   Target& target_;

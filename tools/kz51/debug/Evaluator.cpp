@@ -1,6 +1,7 @@
 #include "debug/Evaluator.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace kz51::debug {
@@ -197,12 +198,18 @@ Value MakePointer(const TypeRef& type, MemorySpace space, std::uint32_t address)
   return out;
 }
 
-bool Truth(const Value& v) {
+}  // namespace
+
+bool IsTrue(const Value& v) {
   if (v.type->kind == Kind::Float) return FloatValue(v) != 0;
   if (v.type->kind == Kind::Pointer) return RawBytes(v) != 0;
   return IntegerValue(v) != 0;
 }
 
+namespace {
+bool Truth(const Value& v) {
+  return IsTrue(v);
+}
 }  // namespace
 
 // ---- evaluation -----------------------------------------------------------------
@@ -316,8 +323,8 @@ Value Evaluator::Name(const Expr& e) {
     fn.where = Location::InMemory(MemorySpace::Code, *f->start);
     return fn;
   }
-  Throw("no variable or function '" + e.text + "' is in scope here (column " +
-        std::to_string(e.column) + ")");
+  Throw("unknown variable '" + e.text + "' (column " + std::to_string(e.column) +
+        "): no variable or function '" + e.text + "' is in scope here");
 }
 
 Value Evaluator::AddressOf(const Value& object, const Expr& at) {
@@ -733,6 +740,30 @@ Result<Value> Evaluator::Convert(const Value& v, const TypeRef& to) {
     default:
       return fail();
   }
+}
+
+Result<Value> DebugModel::AssignExactly(const Value& object, const Value& source) {
+  const CType& to = *object.type;
+  Value from = source;
+  if (auto r = Load(from); !r) return Result<Value>::Fail(r.error());
+  if (to.IsInteger() && from.type->IsArithmetic()) {
+    const bool isFloat = from.type->kind == Kind::Float;
+    const double wanted = FloatValue(from);
+    const unsigned bits = to.bitWidth != 0 ? to.bitWidth : 8 * to.size;
+    const bool isSigned = to.isSigned && to.kind != Kind::Bit;
+    const double lo = isSigned ? -std::ldexp(1.0, static_cast<int>(bits) - 1) : 0;
+    const double hi = std::ldexp(1.0, static_cast<int>(bits) - (isSigned ? 1 : 0)) - 1;
+    const bool whole = !isFloat || wanted == std::trunc(wanted);
+    if (!whole || wanted < lo || wanted > hi) {
+      char range[96];
+      std::snprintf(range, sizeof range, "%.0f..%.0f", lo, hi);
+      std::string text = isFloat ? std::to_string(wanted) : std::to_string(IntegerValue(from));
+      if (!isFloat && !from.type->isSigned && from.type->size == 8)
+        text = std::to_string(static_cast<std::uint64_t>(IntegerValue(from)));
+      return Result<Value>::Fail(text + " does not fit " + to.Describe() + " (" + range + ")");
+    }
+  }
+  return Assign(object, from);
 }
 
 Result<Value> DebugModel::Assign(const Value& object, const Value& source) {

@@ -52,6 +52,8 @@ double FloatValue(const Value& v);
 // Where a loaded pointer points: false with `why` for a generic pointer
 // whose space tag is none of SDCC's.
 bool PointerTarget(const Value& v, MemorySpace& space, std::uint32_t& address, std::string& why);
+// C's truth of a loaded scalar value (not zero, not a null pointer).
+bool IsTrue(const Value& v);
 // A computed value of an arithmetic type.
 Value MakeInteger(const TypeRef& type, std::int64_t v);
 Value MakeFloat(float f);

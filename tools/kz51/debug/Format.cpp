@@ -44,8 +44,8 @@ std::string Escape(const std::string& raw) {
   return out;
 }
 
-// The NUL-terminated string a char pointer points to, at most kStringLimit
-// characters; empty optional when it cannot be read.
+// The text a char pointer points to: printable characters up to a NUL
+// within kStringLimit. Anything else (a byte buffer, say) is no string.
 std::optional<std::string> StringAt(DebugModel& model, MemorySpace space, std::uint32_t address) {
   const std::uint32_t high = MemorySpaceHigh(space);
   if (address > high) return std::nullopt;
@@ -55,9 +55,11 @@ std::optional<std::string> StringAt(DebugModel& model, MemorySpace space, std::u
   std::string s;
   for (auto b : *bytes) {
     if (b == 0) return s;
+    const bool text = (b >= 0x20 && b < 0x7F) || b == '\n' || b == '\t' || b == '\r';
+    if (!text) return std::nullopt;
     s += static_cast<char>(b);
   }
-  return s + "...";
+  return std::nullopt;
 }
 
 std::string FunctionNameAt(DebugModel& model, std::uint32_t address) {
@@ -110,7 +112,7 @@ std::string Text(DebugModel& model, Value v, const FormatStyle& style, int depth
            (name.empty() ? "" : " <" + name + ">");
   }
   if (auto r = model.Load(v); !r) return "<unreadable: " + r.error() + ">";
-  if (v.type->IsScalar()) return ScalarText(model, v, depth == 0, depth == 0 && !style.compact);
+  if (v.type->IsScalar()) return ScalarText(model, v, depth == 0, depth == 0);
   if (!v.type->IsAggregate()) return v.type->Describe();
   if (style.compact && depth > 0) return "{...}";
   const auto kids = model.Children(v);

@@ -222,11 +222,7 @@ const cdb::Variable* Program::Lookup(const std::string& name, const cdb::Functio
 }
 
 std::vector<const cdb::Variable*> Program::Globals() const {
-  std::vector<const cdb::Variable*> out;
-  for (const auto& v : cdb().variables)
-    if (v.scope.kind != cdb::ScopeKind::Local && !v.fromLinkerOnly && !v.type.Empty())
-      out.push_back(&v);
-  return out;
+  return symbols_.Globals();
 }
 
 std::optional<std::uint8_t> Program::BpAddress() const {

@@ -59,7 +59,8 @@ class Program final : public StructSizes {
   // A leading underscore (the linker's spelling) is tried without it.
   const cdb::Variable* Lookup(const std::string& name, const cdb::Function* f,
                               std::uint32_t pc) const;
-  // Globals and file statics with a type, in .cdb order.
+  // Globals and file statics with a type, in .cdb order (Symbols::Globals:
+  // no helpers of sdcc's, no SFRs, each once).
   std::vector<const cdb::Variable*> Globals() const;
 
   // The address of sdcc's frame pointer _bp, when the program has one.

@@ -47,14 +47,6 @@ constexpr ViewName kViewNames[] = {
     {"cy", 0x107, 1},
 };
 
-std::int64_t LittleEndian(const std::uint8_t* p, unsigned size, bool isSigned) {
-  std::uint64_t v = 0;
-  for (unsigned i = size; i-- > 0;) v = (v << 8) | p[i];
-  if (isSigned && size > 0 && size < 8 && (p[size - 1] & 0x80) != 0)
-    v |= ~std::uint64_t{0} << (size * 8);
-  return static_cast<std::int64_t>(v);
-}
-
 }  // namespace
 
 // ---- names ----------------------------------------------------------------
@@ -483,17 +475,26 @@ Result<StopEvent> Session::RunGo(int code, std::uint32_t until) {
     stopWhileInCallback_ = false;
     kz::AddressRecord rec{kCodeBase | (until & 0xFFFFu), 0, 0};
     DriverRun(static_cast<std::uint16_t>(code), 0, code == 3 ? &rec : nullptr);
-    if (!stopWhileInCallback_.load() || StopRequested()) break;
-    // Stopped to run breakpoint commands: run them, then carry on.
-    // The target is stopped while they run, so they may read and write it.
-    running_ = false;
-    Ran();  // a new stop: what the model read before is stale
-    for (const auto& text : handedBack_) {
-      ran.push_back(text);
-      if (commandRunner_) commandRunner_(text);
-    }
-    running_ = true;
     if (StopRequested()) break;
+    if (stopWhileInCallback_.load()) {
+      // Stopped to run breakpoint commands: run them, then carry on.
+      // The target is stopped while they run, so they may read and write it.
+      running_ = false;
+      Ran();  // a new stop: what the model read before is stale
+      for (const auto& text : handedBack_) {
+        ran.push_back(text);
+        if (commandRunner_) commandRunner_(text);
+      }
+      running_ = true;
+      if (StopRequested()) break;
+      continue;
+    }
+    // A breakpoint whose condition does not hold: the run goes on.
+    const std::uint32_t at = pcCell_ & 0xFFFFu;
+    const int bp = BreakpointAt(at);
+    if (bp != 0 && !(code == 3 && at == (until & 0xFFFFu)) && !StopsAt(bp) && !StopRequested())
+      continue;
+    break;
   }
   StopReason reason = StopReason::Stopped;
   const std::uint32_t pc = pcCell_ & 0xFFFFu;
@@ -556,12 +557,20 @@ Result<StopEvent> Session::RunBlocking(RunKind kind, std::uint32_t argument) {
         if (e && e->reason == StopReason::Until) e->reason = StopReason::Step;
         return e;
       }
-      return StepOverInterrupts(nullptr);
+      // Back where an interrupt came: the instruction is still to run.
+      for (int i = 0; i < 100; ++i) {
+        bool detoured = false;
+        auto e = StepOverInterrupts(&detoured);
+        if (!e || e->reason != StopReason::Step || !detoured || (pcCell_ & 0xFFFFu) != pc) return e;
+      }
+      return MakeStop(StopReason::Step);
     }
     case RunKind::Finish:
     case RunKind::Advance:
     case RunKind::Until:
       return RunToReturnOr(kind, argument);
+    case RunKind::UntilFrame:
+      return UntilFrame(argument & 0xFFFFu, static_cast<std::uint8_t>(argument >> 16));
   }
   return Result<StopEvent>::Fail("unknown run");
 }
@@ -584,6 +593,37 @@ Result<StopEvent> Session::Next() {
 Result<StopEvent> Session::Finish() {
   return GoUntilOr(RunKind::Finish, 0);
 }
+Result<StopEvent> Session::GoUntilFrame(std::uint32_t address, std::uint8_t sp) {
+  return GoUntilOr(RunKind::UntilFrame, (address & 0xFFFFu) | (std::uint32_t{sp} << 16));
+}
+
+Result<StopEvent> Session::UntilFrame(std::uint32_t address, std::uint8_t sp) {
+  for (;;) {
+    auto e = RunGo(3, address);
+    if (!e || e->reason != StopReason::Until) return e;
+    kz::AddressRecord spRec{0xF0000081u, 0, 0};
+    std::uint8_t now = 0;
+    if (drv_.AG_MemAcc(1, &now, &spRec, 1) != 0) return Result<StopEvent>::Fail("cannot read SP");
+    if (now == sp) {
+      e->reason = StopReason::Step;
+      return e;
+    }
+    // A deeper call of the same function returned to the same address: on
+    // past it, then on to the next arrival.
+    auto past = StepOnce();
+    if (!past || past->reason == StopReason::Stopped || StopRequested()) return past;
+  }
+}
+
+bool Session::StopsAt(int breakpoint) {
+  if (!breakpointFilter_) return true;
+  running_ = false;
+  Ran();
+  const bool stop = breakpointFilter_(breakpoint);
+  running_ = true;
+  return stop;
+}
+
 Result<StopEvent> Session::NextInstruction() {
   return GoUntilOr(RunKind::NextInstruction, 0);
 }
@@ -784,96 +824,6 @@ Result<Done> Session::Write(MemorySpace space, std::uint32_t address,
   std::vector<std::uint8_t> copy = bytes;
   ++changes_;
   return MemoryAccess(2, space, address, copy.data(), static_cast<std::uint32_t>(copy.size()));
-}
-
-// ---- variables ----------------------------------------------------------------
-
-Result<VariableValue> Session::ReadVariable(const std::string& name) {
-  if (auto r = RequireStopped(); !r) return Result<VariableValue>::Fail(r.error());
-  if (!symbols_.HasDebugInfo())
-    return Result<VariableValue>::Fail("no debug information: load a program built with --debug");
-  const cdb::Variable* v = symbols_.FindVariable(name, pcCell_ & 0xFFFFu);
-  if (v == nullptr) return Result<VariableValue>::Fail("unknown variable '" + name + "'");
-  VariableValue out;
-  out.name = v->name;
-  out.type = v->type.Describe();
-  if (v->fromLinkerOnly || v->type.Empty())
-    return Result<VariableValue>::Fail("sdcc wrote no type for '" + name + "'; its address is " +
-                                       Hex4(v->address.value_or(0)) + " (use dump)");
-  const unsigned size = v->type.size;
-  if (v->space == cdb::Space::Register) {
-    auto regs = ReadRegisters();
-    if (!regs) return Result<VariableValue>::Fail(regs.error());
-    for (const auto& reg : v->registers) {
-      if (reg.size() == 2 && reg[0] == 'r' && reg[1] >= '0' && reg[1] <= '7') {
-        out.bytes.push_back(regs->r[reg[1] - '0']);
-      } else {
-        return Result<VariableValue>::Fail("'" + name + "' lives in " + reg +
-                                           ", which kz51 cannot read");
-      }
-    }
-  } else {
-    if (v->onStack)
-      return Result<VariableValue>::Fail("'" + name + "' lives on the stack (offset " +
-                                         std::to_string(v->stackOffset) +
-                                         "); kz51 reads variables in memory and registers");
-    if (!v->address) return Result<VariableValue>::Fail("'" + name + "' has no address");
-    switch (v->space) {
-      case cdb::Space::Data:
-        out.space = *v->address >= 0x80 ? MemorySpace::Idata : MemorySpace::Data;
-        break;
-      case cdb::Space::Idata:
-        out.space = MemorySpace::Idata;
-        break;
-      case cdb::Space::Xdata:
-        out.space = MemorySpace::Xdata;
-        break;
-      case cdb::Space::Pdata:
-        out.space = MemorySpace::Pdata;
-        break;
-      case cdb::Space::Code:
-      case cdb::Space::CodeStatic:
-        out.space = MemorySpace::Code;
-        break;
-      case cdb::Space::Sfr:
-        out.space = MemorySpace::Sfr;
-        break;
-      default:
-        return Result<VariableValue>::Fail("'" + name + "' lies in " +
-                                           std::string(SpaceName(v->space)) +
-                                           " space, which kz51 cannot read");
-    }
-    out.address = *v->address;
-    auto bytes = Read(out.space, out.address, size);
-    if (!bytes) return Result<VariableValue>::Fail(bytes.error());
-    out.bytes = *bytes;
-  }
-  if (out.bytes.size() < size) out.bytes.resize(size);
-  const cdb::Type& t = v->type;
-  if (t.IsInteger() || t.IsPointer()) {
-    out.values.push_back(LittleEndian(out.bytes.data(), size, t.IsInteger() && t.isSigned));
-  } else if (t.IsArray()) {
-    const cdb::Type e = t.Element();
-    if (!e.IsInteger() || e.size == 0)
-      return Result<VariableValue>::Fail("'" + name + "' is " + out.type +
-                                         "; print shows integers and arrays of them");
-    out.isArray = true;
-    for (unsigned at = 0; at + e.size <= size; at += e.size)
-      out.values.push_back(LittleEndian(out.bytes.data() + at, e.size, e.isSigned));
-  } else if (t.IsStruct()) {
-    const auto* st = symbols_.Cdb().FindStruct(t.Base()->name);
-    if (st == nullptr)
-      return Result<VariableValue>::Fail("the layout of " + out.type + " is not in the .cdb");
-    for (const auto& m : st->members) {
-      if (!(m.type.IsInteger() || m.type.IsPointer()) || m.offset + m.type.size > size) continue;
-      out.members.emplace_back(m.name, LittleEndian(out.bytes.data() + m.offset, m.type.size,
-                                                    m.type.IsInteger() && m.type.isSigned));
-    }
-  } else {
-    return Result<VariableValue>::Fail("'" + name + "' is " + out.type +
-                                       "; print shows integers and arrays of them");
-  }
-  return out;
 }
 
 }  // namespace kz51

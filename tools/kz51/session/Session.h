@@ -125,20 +125,6 @@ struct Registers {
 // flags p, f1, ov, rs, f0, ac, cy.
 const std::vector<std::string>& RegisterNames();
 
-// The value of a C variable read from the target.
-struct VariableValue {
-  std::string name;
-  std::string type;  // C type text
-  MemorySpace space = MemorySpace::Data;
-  std::uint32_t address = 0;
-  std::vector<std::uint8_t> bytes;  // raw, little-endian as SDCC stores them
-  // Integers: one value; arrays of integers: one per element.
-  std::vector<std::int64_t> values;
-  bool isArray = false;
-  // Structures: member name and value (integers, pointers as numbers).
-  std::vector<std::pair<std::string, std::int64_t>> members;
-};
-
 class Session {
  public:
   Session();
@@ -185,8 +171,14 @@ class Session {
   Result<StopEvent> StepLine();
   // One C line (or one instruction), over calls.
   Result<StopEvent> Next();
-  // Run until the current function returns to its caller.
+  // Run until the current function returns to its caller (the return
+  // address on top of the stack: right only where the function has pushed
+  // nothing; front ends that know the frame use GoUntilFrame).
   Result<StopEvent> Finish();
+  // Run until the PC reaches `address` with SP equal to `sp`: the return
+  // into a given frame, passing over the same address reached by deeper
+  // calls of a recursion.
+  Result<StopEvent> GoUntilFrame(std::uint32_t address, std::uint8_t sp);
   // One instruction, over calls (a call runs to its return).
   Result<StopEvent> NextInstruction();
   // Run until `address` (reason Until) or until the current function returns
@@ -194,6 +186,14 @@ class Session {
   // current function's frame or an outer one, `Advance` in any frame.
   Result<StopEvent> Advance(std::uint32_t address);
   Result<StopEvent> Until(std::uint32_t address);
+  // Where the current function returns to, as a frame walk found it: the
+  // caller's address and its SP there. The next Finish, Until or Advance
+  // uses it (once); without it they look for the return address themselves.
+  struct ReturnPoint {
+    std::uint32_t address = 0;
+    std::uint8_t sp = 0;
+  };
+  void SetReturnPoint(std::optional<ReturnPoint> point) { returnPoint_ = point; }
   // `next`, but a jump back (the end of a loop) goes on until a line after
   // the current one, or the function's return.
   Result<StopEvent> UntilNext();
@@ -202,6 +202,7 @@ class Session {
   // RETI (unless a breakpoint in it acts).
 
   // Background run: Start() returns at once, Wait() collects the stop.
+  // UntilFrame's argument: the address in bits 0..15, SP in bits 16..23.
   enum class RunKind {
     Go,
     GoUntil,
@@ -212,7 +213,8 @@ class Session {
     NextInstruction,
     Advance,
     Until,
-    UntilNext
+    UntilNext,
+    UntilFrame
   };
   Result<Done> Start(RunKind kind, std::uint32_t argument = 0);
   Result<StopEvent> Wait();
@@ -235,9 +237,13 @@ class Session {
   Result<Done> Write(MemorySpace space, std::uint32_t address,
                      const std::vector<std::uint8_t>& bytes);
 
-  // A C variable of the .cdb: a global, a file static, or a local of the
-  // function holding the PC when it lives in memory or registers.
-  Result<VariableValue> ReadVariable(const std::string& name);
+  // Decides whether a run that meets breakpoint `number` stops there (true)
+  // or goes on as if it were not there (false): conditions and counts the
+  // front end keeps. Called on the thread that runs the target (the worker
+  // of a background run), with the target stopped and readable.
+  void SetBreakpointFilter(std::function<bool(int number)> filter) {
+    breakpointFilter_ = std::move(filter);
+  }
 
   // Where a command text handed back by the driver (a breakpoint's command)
   // goes. Called on the control thread with the target stopped.
@@ -275,6 +281,8 @@ class Session {
   Result<StopEvent> GoUntilOr(RunKind kind, std::uint32_t argument);
   StopEvent MakeStop(StopReason reason);
   int BreakpointAt(std::uint32_t address) const;
+  bool StopsAt(int breakpoint);  // the filter's answer; true without one
+  Result<StopEvent> UntilFrame(std::uint32_t address, std::uint8_t sp);
   bool StopRequested() const { return stopRequested_.load(); }
   Result<Done> CheckAccess(std::uint16_t answer, const char* what) const;
   std::uint8_t ReadCodeByte(std::uint32_t address);
@@ -306,7 +314,9 @@ class Session {
   kz::RegisterSetFn viewSet_ = nullptr;
   std::vector<kz::RegisterItem> viewItems_;
 
+  std::optional<ReturnPoint> returnPoint_;
   std::function<void(const std::string&)> commandRunner_;
+  std::function<bool(int)> breakpointFilter_;
   std::vector<std::string> handedBack_;  // command texts handed back during a run
   std::atomic<bool> inRun_{false};       // AG_GoStep codes 2..4 under way
   std::atomic<bool> running_{false};     // a run, blocking or background, is under way

@@ -1,6 +1,7 @@
 // Stepping by C lines and over calls, interrupts taken on the way, and runs
 // that end where the current function returns.
 #include <algorithm>
+#include <utility>
 
 #include "Disassembler.h"
 #include "session/Session.h"
@@ -118,7 +119,8 @@ Result<StopEvent> Session::RunLines(RunKind kind) {
         if (!back) return MakeStop(StopReason::Step);
       }
     }
-    if (BreakpointAt(now) != 0) return MakeStop(StopReason::Breakpoint);
+    if (const int bp = BreakpointAt(now); bp != 0 && StopsAt(bp))
+      return MakeStop(StopReason::Breakpoint);
   }
   return MakeStop(StopReason::Step);
 }
@@ -155,7 +157,11 @@ std::optional<std::uint32_t> Session::ReturnAddress() {
 // not a deeper call of it).
 Result<StopEvent> Session::RunToReturnOr(RunKind kind, std::uint32_t address) {
   const std::uint8_t startSp = ReadDirect(kSp);
-  const auto ret = ReturnAddress();
+  const std::optional<ReturnPoint> point = std::exchange(returnPoint_, std::nullopt);
+  const auto ret = point ? std::optional<std::uint32_t>(point->address) : ReturnAddress();
+  // The function has returned once SP is down to the caller's (below where
+  // it was, when the caller's SP is not known).
+  auto returned = [&](std::uint8_t sp) { return point ? sp <= point->sp : sp < startSp; };
   if (kind == RunKind::Finish) {
     if (!ret)
       return Result<StopEvent>::Fail(
@@ -173,7 +179,7 @@ Result<StopEvent> Session::RunToReturnOr(RunKind kind, std::uint32_t address) {
     const std::uint8_t sp = ReadDirect(kSp);
     if (e->reason == StopReason::Until) {
       if (kind == RunKind::Finish) {
-        if (sp >= startSp) continue;  // a deeper call returned there
+        if (!returned(sp)) continue;  // a deeper call returned there
         e->reason = StopReason::Step;
       } else if (kind == RunKind::Until && sp > startSp) {
         continue;  // reached in a deeper frame
@@ -181,7 +187,7 @@ Result<StopEvent> Session::RunToReturnOr(RunKind kind, std::uint32_t address) {
       break;
     }
     if (hidden != nullptr && ret && now == *ret && e->reason == StopReason::Stopped) {
-      if (sp >= startSp) continue;
+      if (!returned(sp)) continue;
       e->reason = StopReason::Step;
     }
     break;

@@ -361,6 +361,38 @@ const cdb::Variable* Symbols::FindVariable(const std::string& name,
   return found;
 }
 
+std::vector<const cdb::Variable*> Symbols::Globals() const {
+  std::vector<const cdb::Variable*> out;
+  for (const auto& v : cdb_.variables) {
+    if (v.scope.kind == cdb::ScopeKind::Local || v.fromLinkerOnly || v.type.Empty()) continue;
+    if (v.space == cdb::Space::Sfr || v.space == cdb::Space::Sbit) continue;
+    if (v.name.rfind("__str_", 0) == 0 || v.name.rfind("__xinit_", 0) == 0) continue;
+    const bool twice = std::any_of(out.begin(), out.end(), [&](const cdb::Variable* o) {
+      return o->name == v.name && o->scope.kind == v.scope.kind &&
+             (v.scope.kind == cdb::ScopeKind::Global || o->scope.module == v.scope.module);
+    });
+    if (!twice) out.push_back(&v);
+  }
+  return out;
+}
+
+std::vector<const cdb::Variable*> Symbols::SpecialFunctionRegisters() const {
+  std::vector<const cdb::Variable*> out;
+  for (const auto& v : cdb_.variables) {
+    if (v.space != cdb::Space::Sfr && v.space != cdb::Space::Sbit) continue;
+    if (!v.address || v.scope.kind == cdb::ScopeKind::Local) continue;
+    const bool twice = std::any_of(out.begin(), out.end(), [&](const cdb::Variable* o) {
+      return o->name == v.name && o->space == v.space;
+    });
+    if (!twice) out.push_back(&v);
+  }
+  std::stable_sort(out.begin(), out.end(), [](const cdb::Variable* a, const cdb::Variable* b) {
+    if (a->space != b->space) return a->space == cdb::Space::Sfr;
+    return *a->address < *b->address;
+  });
+  return out;
+}
+
 std::vector<SymbolEntry> Symbols::Match(const std::string& pattern) const {
   const std::string want = Lower(pattern);
   auto matches = [&](const std::string& n) {

@@ -98,6 +98,13 @@ class Symbols {
   // first, then a file static of that function's module, then a global.
   const cdb::Variable* FindVariable(const std::string& name,
                                     std::optional<std::uint32_t> pc = std::nullopt) const;
+  // The program's own globals and file statics, each once, in .cdb order:
+  // not the helpers sdcc adds (__str_* string literals, __xinit_* initial
+  // values), not SFRs and sbits, not a global twice (each module that
+  // declares it records it).
+  std::vector<const cdb::Variable*> Globals() const;
+  // The SFRs and sbits the program declares, each once, by address.
+  std::vector<const cdb::Variable*> SpecialFunctionRegisters() const;
   // Every function and variable (and, without a .cdb, every map symbol)
   // whose name contains `pattern` (case-insensitive; empty matches all).
   std::vector<SymbolEntry> Match(const std::string& pattern) const;
