@@ -34,7 +34,7 @@ bash scripts/check-dll.sh
 echo "== sanitizer builds"
 bash scripts/sanitize.sh
 
-echo "== Release and Debug builds with GCC and Clang"
+echo "== Release builds with GCC and Clang (Clang with CMake's default generator)"
 bash scripts/compilers.sh
 
 echo "== 32-bit Windows build under wine"

@@ -1,5 +1,7 @@
 #include "host/Driver.h"
 
+#include <chrono>
+
 #include "config/PrjOpt.h"
 #include "config/Settings.h"
 #include "connect/CY22393.h"
@@ -149,7 +151,7 @@ void Driver::TargetStateReset() {
 
 std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
   if (!started_) return 0;
-  std::lock_guard<std::recursive_mutex> hold(accessLock_);
+  std::unique_lock<std::recursive_mutex> hold(accessLock_);
   const std::uint16_t group = code & 0xFF00;
   const std::uint8_t item = code & 0xFF;
   if (group == kInitGroup) {
@@ -157,11 +159,15 @@ std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
     features.fill(false);
     shadow.SetDefaultAttributes();
     TargetStateReset();
-    if (host.callback != nullptr) {
-      // The host copies what it needs during the call.
+    if (const HostCallback callback = host.callback; callback != nullptr) {
+      // The host is called with no driver lock held: its callback may wait
+      // for another of its threads that calls an entry point. The host
+      // copies what it needs during the call.
       RegisterViewDescriptor view = registers->Descriptor();
-      host.callback(3, &view);
-      host.callback(4, const_cast<char*>(kUnassembleHere));
+      hold.unlock();
+      callback(3, &view);
+      callback(4, const_cast<char*>(kUnassembleHere));
+      hold.lock();
     }
   } else if (group == kFeatureGroup) {
     std::int32_t answer = (item >= 1 && item <= 7) ? (features[item - 1] ? 1 : 0) : 0;
@@ -202,7 +208,11 @@ std::int32_t Driver::AgInit(std::uint16_t code, std::uintptr_t value) {
     } else if (code == 0x40D) {
       if (!abandon && host.window != 0) {
         TargetStateReset();
-        if (host.callback != nullptr) host.callback(4, const_cast<char*>(kUnassembleHere));
+        if (const HostCallback callback = host.callback; callback != nullptr) {
+          hold.unlock();
+          callback(4, const_cast<char*>(kUnassembleHere));
+          hold.lock();
+        }
       }
     } else if (code == 0x410) {
       // A run in progress disarms its list at its end and empties it then.
@@ -288,29 +298,58 @@ std::int32_t Driver::AgBpInfo(std::uint16_t code, std::uint32_t* address) {
 std::int32_t Driver::AgGoStep(std::uint16_t code, std::uint32_t count, AddressRecord* until) {
   if (!started_ || abandon) return 0;
   if (code == 1) {
-    // The stop runs on the host's stopping thread; the PC cell is written by
-    // the run it stopped, at that run's end, on the run's own thread.
     stopRequest = true;
+    // The go or step this stop ends. A stop from a host callback of that run,
+    // on the run's own thread, cannot wait for it.
+    std::uint64_t stopped = 0;
+    {
+      std::lock_guard<std::mutex> hold(runEndMutex_);
+      if (runsEnded_ != runsStarted_ && runThread_ != std::this_thread::get_id())
+        stopped = runsStarted_;
+    }
     const std::int32_t answer = execution->Stop();
     CommonEnd();
+    // The PC cell and the running flag are the run's to settle, on its own
+    // thread: the answer waits until they are, with no driver lock held (the
+    // run's end takes them). The wait is bounded: a host whose callback on
+    // the run's thread waits for this thread would otherwise never return.
+    if (stopped != 0) {
+      std::unique_lock<std::mutex> wait(runEndMutex_);
+      runEnded_.wait_for(wait, std::chrono::milliseconds(stopWaitMs_),
+                         [&] { return runsEnded_ >= stopped; });
+    }
     return answer;
   }
   const bool runs = code >= 2 && code <= 4 && !(code == 3 && until == nullptr);
+  std::uint64_t run = 0;
   if (runs) {
     {
       std::lock_guard<std::recursive_mutex> hold(accessLock_);
       // One run at a time: a second go while one runs does nothing.
       if (running) return 0;
       running = true;
+      std::lock_guard<std::mutex> numbered(runEndMutex_);
+      run = ++runsStarted_;
+      runThread_ = std::this_thread::get_id();
     }
     execution->Run(code, count, until);
   }
-  std::lock_guard<std::recursive_mutex> hold(accessLock_);
-  if (runs) running = false;
-  CommonEnd();
-  if (!abandon) {
-    registers->Refresh();
-    if (host.pcCell != nullptr) *host.pcCell = registers->Record().pc;
+  {
+    std::lock_guard<std::recursive_mutex> hold(accessLock_);
+    if (runs) running = false;
+    CommonEnd();
+    if (!abandon) {
+      registers->Refresh();
+      if (host.pcCell != nullptr) *host.pcCell = registers->Record().pc;
+    }
+  }
+  if (runs) {
+    {
+      std::lock_guard<std::mutex> numbered(runEndMutex_);
+      runsEnded_ = run;
+      runThread_ = std::thread::id();
+    }
+    runEnded_.notify_all();
   }
   return 0;
 }

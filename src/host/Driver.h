@@ -4,10 +4,12 @@
 // real ports; tests make their own with fake ports.
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/ClockCacheRecord.h"
@@ -125,6 +127,11 @@ class Driver {
   void RegisterViewGet(RegisterItem* item, std::int32_t selector);
   std::int32_t RegisterViewSet(RegisterItem* item, void* value);
 
+  // How long AG_GoStep(1) waits for the end of the run it stopped.
+  static constexpr std::uint32_t kStopWaitMs = 5000;
+  // Replaces kStopWaitMs (tests use other limits).
+  void SetStopWaitLimitMs(std::uint32_t ms) { stopWaitMs_ = ms; }
+
   // Run by every entry point but AG_Serial after its work.
   void CommonEnd();
   void TargetStateReset();
@@ -143,6 +150,15 @@ class Driver {
   std::recursive_mutex accessLock_;
   // Draws long memory transfers in the progress window.
   std::unique_ptr<TransferProgress> transferProgress_;
+  // Runs (codes 2 to 4) numbered as they start and end, and the thread of the
+  // one under way: a stop waits for the end of the run it stopped. The mutex
+  // is taken last (after the access lock) and nothing is taken while held.
+  std::mutex runEndMutex_;
+  std::condition_variable runEnded_;
+  std::uint64_t runsStarted_ = 0;  // guarded by runEndMutex_
+  std::uint64_t runsEnded_ = 0;    // guarded by runEndMutex_
+  std::thread::id runThread_;      // guarded by runEndMutex_
+  std::uint32_t stopWaitMs_ = kStopWaitMs;
   RegisterGetFn viewGet_ = nullptr;
   RegisterSetFn viewSet_ = nullptr;
 };

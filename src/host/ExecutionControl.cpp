@@ -48,6 +48,7 @@ bool ExecutionControl::RunRoutine(bool step) {
     // A stop that arrived before this run could start ends it here: it
     // holds the run lock only once this run is under way.
     if (Halted()) return false;
+    stepping_ = step;
     state_.pcShadow = registers_.Record().pc & 0xFFFF;
     pc16_ = static_cast<std::uint16_t>(state_.pcShadow);
     // A step arms nothing; the list stays for the runs that follow.
@@ -208,19 +209,25 @@ std::int32_t ExecutionControl::Stop() {
     if (state_.executing) {
       hostStop_ = true;
       cmd_.ReadStatus(true);
+      // A target already stopped before the request stopped on an armed
+      // address: only then does the PC need the correction of pods 8 and 9.
+      // One that stops on the request stops where it is, and a step keeps
+      // the PC it leaves, even with the go's list still armed.
+      const bool onArmedAddress = !stepping_ && StatusStopped() && !LinkFailed();
       prep_.RequestStop();
       cmd_.ReadStatus(true);
       // The emulator may take a few polls to confirm; a bounded number.
       for (int i = 0; i < kStopConfirmReads && !StatusStopped() && !LinkFailed(); ++i)
         cmd_.ReadStatus(false);
       if (StatusStopped()) state_.executing = false;
-      if (state_.executing) {
+      if (state_.executing && !LinkFailed()) {
         // The emulator did not stop: every later command does nothing until
-        // the link is reopened, and the failure text can say why.
+        // the link is reopened, and the failure text can say why. A failed
+        // exchange keeps its own kind: the status it left is stale.
         cmd_.Link().Fail(kErrorMcuReset);
       }
       transfers_.RefreshAfterStop();
-      PcCorrection();
+      if (onArmedAddress) PcCorrection();
       state_.executing = false;
       bp_.DisarmAllInEmulator();
       pc16_ = static_cast<std::uint16_t>(state_.pcShadow & 0xFFFF);

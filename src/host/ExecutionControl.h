@@ -61,6 +61,11 @@ class ExecutionControl {
   void GoLoop(std::uint32_t until);
   void PcCorrection();
   bool HostStop() const { return hostStop_.load(); }
+  // True while a stop operation waits for the run lock.
+  bool StopWaiting() {
+    std::lock_guard<std::mutex> hold(handoffMutex_);
+    return stopsWaiting_ > 0;
+  }
   std::recursive_mutex& RunLock() { return runLock_; }
 
  private:
@@ -88,6 +93,8 @@ class ExecutionControl {
 
   std::recursive_mutex runLock_;
   std::atomic<bool> hostStop_{false};
+  // What the run routine started last: a step or a go.
+  std::atomic<bool> stepping_{false};
   // Stop operations waiting for the run lock; the poll loop lets them in.
   std::mutex handoffMutex_;
   std::condition_variable handoff_;

@@ -157,14 +157,13 @@ void MemoryAccess::Read(Space space, std::uint32_t address, std::uint8_t* buffer
       const auto first = static_cast<std::uint8_t>(address);
       if (first < kSfrBase) {
         if (Lookup(slot, first, buffer, n)) return;
-        ReadInternal(first, std::min<std::uint32_t>(n, kSfrBase - first));
+        const std::uint32_t internal = std::min<std::uint32_t>(n, kSfrBase - first);
+        ReadInternal(first, internal);
         // The SFR bytes of a chunk that reaches past 7Fh are read as SFRs:
         // nothing else keeps the SFR half of the data image current.
-        for (std::uint32_t a = kSfrBase; a < first + n; ++a)
-          transfers_.ReadSfrThroughShadows(static_cast<std::uint8_t>(a));
+        if (n > internal) transfers_.ReadSfrRange(kSfrBase, static_cast<int>(n - internal));
       } else {
-        for (std::uint32_t i = 0; i < n; ++i)
-          transfers_.ReadSfrThroughShadows(static_cast<std::uint8_t>(first + i));
+        transfers_.ReadSfrRange(first, static_cast<int>(n));
       }
       Fill(slot, first, state_.dataImage.data() + first, buffer, n);
       return;
@@ -211,18 +210,12 @@ void MemoryAccess::Write(Space space, std::uint32_t address, const std::uint8_t*
     case Space::kData:
     case Space::kIdata: {
       const auto first = static_cast<std::uint8_t>(address);
-      const bool data = space == Space::kData;
-      if (data && first >= kSfrBase) {
-        for (std::uint32_t i = 0; i < n; ++i) {
-          const auto a = static_cast<std::uint8_t>(first + i);
-          Store(slot, a, buffer[i]);
-          state_.dataImage[a] = buffer[i];
-        }
-        for (std::uint32_t i = 0; i < n; ++i)
-          transfers_.WriteSfrThroughShadows(static_cast<std::uint8_t>(first + i));
-        return;
-      }
-      for (std::uint32_t i = 0; i < n; ++i) {
+      // DATA 80h and up are the SFRs, also in a chunk that starts below 80h;
+      // IDATA there is the upper internal RAM.
+      std::uint32_t internal = n;
+      if (space == Space::kData)
+        internal = first < kSfrBase ? std::min<std::uint32_t>(n, kSfrBase - first) : 0;
+      for (std::uint32_t i = 0; i < internal; ++i) {
         const auto a = static_cast<std::uint8_t>(first + i);
         const std::uint8_t v = buffer[i];
         if (a < kSfrBase) {
@@ -243,6 +236,7 @@ void MemoryAccess::Write(Space space, std::uint32_t address, const std::uint8_t*
         }
         cmd_.WriteIdataBlock(1, a);
       }
+      if (internal < n) WriteSfrs(slot, first + internal, buffer + internal, n - internal);
       return;
     }
     case Space::kPdata:
@@ -269,6 +263,16 @@ void MemoryAccess::Write(Space space, std::uint32_t address, const std::uint8_t*
     case Space::kNone:
       return;
   }
+}
+
+void MemoryAccess::WriteSfrs(int slot, std::uint32_t first, const std::uint8_t* buffer,
+                             std::uint32_t n) {
+  for (std::uint32_t i = 0; i < n; ++i) {
+    Store(slot, first + i, buffer[i]);
+    state_.dataImage[first + i] = buffer[i];
+  }
+  for (std::uint32_t i = 0; i < n; ++i)
+    transfers_.WriteSfrThroughShadows(static_cast<std::uint8_t>(first + i));
 }
 
 std::uint16_t MemoryAccess::MemAtt(std::uint16_t code, std::uint32_t attribute,

@@ -68,6 +68,9 @@ class MemoryAccess {
   // The user's value of the bytes the monitor owns, put into the images.
   void OverlayMonitorOwned(std::uint8_t first, std::uint32_t n);
   void ClearValid(int slot, std::uint32_t first, std::uint32_t n);
+  // DATA 80h..FFh: every byte into the shadow and the data image first, then
+  // write SFR through shadows for each address in order.
+  void WriteSfrs(int slot, std::uint32_t first, const std::uint8_t* buffer, std::uint32_t n);
 
   ShadowMemory& shadow_;
   EmulatorState& state_;

@@ -117,6 +117,24 @@ void MemoryTransfers::ReadSfrThroughShadows(std::uint8_t address) {
   }
 }
 
+void MemoryTransfers::ReadSfrRange(std::uint8_t first, int count) {
+  if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
+  if (first < kSfrBase || count <= 0 || first + count > 0x100) return;
+  std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());
+  bool routed = false;
+  ShadowFor(state_.shadows, config_.PodNumber(), first, routed);
+  if (!routed) return;
+  for (int done = 0; done < count;) {
+    const int p = std::min(count - done, kReadPacket);
+    cmd_.ReadDataBlock(static_cast<std::uint8_t>(p), static_cast<std::uint16_t>(first + done));
+    done += p;
+  }
+  for (int i = 0; i < count; ++i) {
+    const auto a = static_cast<std::uint8_t>(first + i);
+    if (const std::uint8_t* shadow = MonitorShadow(a)) state_.dataImage[a] = *shadow;
+  }
+}
+
 void MemoryTransfers::WriteSfrThroughShadows(std::uint8_t address) {
   if (cmd_.Link().LinkFailed() || state_.executing.load()) return;
   std::lock_guard<std::recursive_mutex> hold(cmd_.Link().Lock());

@@ -39,6 +39,13 @@ class MemoryTransfers {
   std::uint8_t* MonitorShadow(std::uint8_t address);
 
   void ReadSfrThroughShadows(std::uint8_t address);
+  // Read SFR through shadows for `count` SFR addresses from `first`, with one
+  // command 75 per reply packet instead of one per address. The block reads
+  // the addresses the single reads would, so any read side effect is the
+  // same, and also the registers the monitor owns (ACC, B, PSW, SP, DPTR,
+  // TCON, T2CON, IE, A2h: reading them changes nothing), which then take
+  // their shadows.
+  void ReadSfrRange(std::uint8_t first, int count);
   void WriteSfrThroughShadows(std::uint8_t address);
   void WriteCodePiece(std::uint8_t count);
   void ReadXdataPiece(std::uint8_t count);

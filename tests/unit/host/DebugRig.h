@@ -6,11 +6,14 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/FakeUi.h"
@@ -37,6 +40,7 @@ class FirmwarePipes : public UsbPipes {
     if (unplugged || len != 64) return false;
     kzemu::Packet cmd{};
     std::memcpy(cmd.data(), data, 64);
+    if (onCommand) onCommand(cmd);
     counts[cmd[0]].fetch_add(1);
     total.fetch_add(1);
     pending_ = fw.Serve(cmd, reply_);
@@ -62,6 +66,10 @@ class FirmwarePipes : public UsbPipes {
 
   kzemu::Firmware fw;
   std::atomic<bool> unplugged{false};
+  // Sees every command packet before the firmware serves it, on the thread
+  // that sent it (with the pipes' lock held): tests time events inside a
+  // run or a stop with it. Set it while no other thread exchanges.
+  std::function<void(const kzemu::Packet&)> onCommand;
   std::array<std::atomic<std::uint64_t>, 256> counts{};
   std::atomic<std::uint64_t> total{0};
 
@@ -144,6 +152,11 @@ struct DebugRig {
     EXPECT_EQ(d->AgRegAcc(1, 20, &v), 0);
     return v;
   }
+  std::uint8_t R7() {
+    std::uint8_t v = 0;
+    EXPECT_EQ(d->AgRegAcc(1, 7, &v), 0);
+    return v;
+  }
   std::int32_t Go() { return d->AgGoStep(4, 0, nullptr); }
   std::int32_t Step(std::uint32_t n) { return d->AgGoStep(2, n, nullptr); }
   std::int32_t GoUntil(std::uint16_t address) {
@@ -151,6 +164,24 @@ struct DebugRig {
     return d->AgGoStep(3, 0, &rec);
   }
 };
+
+// Stops a free run from a second thread once the run is polling.
+inline std::int32_t StopWhenRunning(DebugRig& r) {
+  while (!r.d->state.executing) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return r.d->AgGoStep(1, 0, nullptr);
+}
+
+// From inside an exchange of a run (a command hook on the run's thread):
+// calls `stop` on a second thread and returns once that thread's stop waits
+// for the run lock, so the stop acts before the run's next poll.
+template <typename Stop>
+void StopFromInside(DebugRig& r, std::thread& stopper, Stop&& stop) {
+  stopper = std::thread(std::forward<Stop>(stop));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!r.d->execution->StopWaiting() && std::chrono::steady_clock::now() < until)
+    std::this_thread::yield();
+}
 
 // A host breakpoint record with a kind, enabled bit, count and text.
 inline BreakpointRecord HostBreakpoint(std::uint16_t address, std::int32_t count = 1,

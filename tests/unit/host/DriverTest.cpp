@@ -2,9 +2,12 @@
 // common end, and the entry points that answer without an emulator.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "fakes/FakeUi.h"
 #include "fakes/FakeUsbPipes.h"
@@ -185,6 +188,42 @@ TEST_F(DriverTest, ResetNotificationNeedsTheHostWindow) {
   EXPECT_EQ(d.state.dataImage[0x81], 0x07);
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0], "4:U $\r");
+}
+
+// A host whose callback hands work to another of its threads and waits for
+// it (bounded here), where that thread calls an entry point. The threads are
+// joined after the driver returned.
+Driver* g_host = nullptr;
+std::vector<bool> g_otherThreadServed;
+std::vector<std::thread> g_otherThreads;
+std::uint32_t KZ_CDECL WaitingCallback(std::uint32_t code, void*) {
+  auto served = std::make_shared<std::atomic<bool>>(false);
+  g_otherThreads.emplace_back([served] {
+    std::uint8_t acc = 0;
+    g_host->AgRegAcc(1, 20, &acc);
+    *served = true;
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!*served && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  g_otherThreadServed.push_back(served->load());
+  calls.push_back(std::to_string(code) + ":");
+  return 0;
+}
+
+TEST_F(DriverTest, CallbacksOfInitialiseAndResetHoldNoDriverLock) {
+  Driver& d = Make();
+  g_host = &d;
+  g_otherThreadServed.clear();
+  d.AgInit(0x30A, 1);
+  d.AgInit(0x312, reinterpret_cast<std::uintptr_t>(&WaitingCallback));
+  EXPECT_EQ(d.AgInit(0x100, 0), 0);
+  EXPECT_EQ(d.AgInit(0x40D, 0), 0);
+  for (auto& t : g_otherThreads) t.join();
+  g_otherThreads.clear();
+  g_host = nullptr;
+  EXPECT_EQ(calls, (std::vector<std::string>{"3:", "4:", "4:"}));
+  EXPECT_EQ(g_otherThreadServed, (std::vector<bool>{true, true, true}));
 }
 
 TEST_F(DriverTest, BreakpointListNotificationEmptiesOnlyTheDriversList) {

@@ -20,12 +20,7 @@ using test::DebugRig;
 using test::Firmware;
 using test::HostBreakpoint;
 using test::kLoop;
-
-std::uint8_t R7(DebugRig& r) {
-  std::uint8_t v = 0;
-  EXPECT_EQ(r.d->AgRegAcc(1, 7, &v), 0);
-  return v;
-}
+using test::StopWhenRunning;
 
 void ExpectAllBreakpointBytesClear(DebugRig& r) {
   for (int a = 0; a < 0x10000; ++a)
@@ -58,12 +53,12 @@ TEST_P(EveryPod, ACountOf3StopsOnTheThirdPassAndEveryLaterPass) {
   EXPECT_EQ(r.Go(), 0);
   EXPECT_EQ(r.Pc(), 3);  // pods 8 and 9 report 0004h and are corrected
   EXPECT_EQ(r.Acc(), 3);
-  EXPECT_EQ(R7(r), 2);  // the instruction at the breakpoint has not run
+  EXPECT_EQ(r.R7(), 2);  // the instruction at the breakpoint has not run
   // The next go leaves the breakpoint and stops there on the next pass.
   EXPECT_EQ(r.Go(), 0);
   EXPECT_EQ(r.Pc(), 3);
   EXPECT_EQ(r.Acc(), 4);
-  EXPECT_EQ(R7(r), 3);
+  EXPECT_EQ(r.R7(), 3);
   EXPECT_TRUE(r.d->breakpoints->List().empty());
   ExpectAllBreakpointBytesClear(r);
 }
@@ -188,13 +183,6 @@ TEST(ExecutionControl, AStopWhileNothingRunsCancelsTheNextGo) {
   EXPECT_FALSE(r.d->stopRequest);
 }
 
-// Stops a free run from a second thread once the run is polling.
-std::int32_t StopWhenRunning(DebugRig& r) {
-  while (!r.d->state.executing) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return r.d->AgGoStep(1, 0, nullptr);
-}
-
 TEST(ExecutionControl, AStopFromAnotherThreadEndsAFreeRun) {
   DebugRig r(Firmware(3));
   r.Load(0, kLoop);
@@ -311,7 +299,8 @@ TEST(ExecutionControlStress, ThousandGoStopCyclesWithConcurrentReads) {
 // The exchanges each host operation costs, pinned.
 struct Cost {
   int pod;
-  std::uint64_t dataCold, dataWarm, code57, program4k, step, goSecondPoll;
+  std::uint64_t dataCold, dataWarm, window256Cold, window256Warm, code57, program4k, step,
+      goSecondPoll;
 };
 
 class ExchangeCost : public ::testing::TestWithParam<Cost> {};
@@ -328,6 +317,9 @@ TEST_P(ExchangeCost, PerOperation) {
   };
   EXPECT_EQ(measure([&] { r.Read(0xF0000030u, 16); }), c.dataCold);
   EXPECT_EQ(measure([&] { r.Read(0xF0000030u, 16); }), c.dataWarm);
+  // A host's memory window on DATA 00h..FFh, internal RAM and SFRs, at a stop.
+  EXPECT_EQ(measure([&] { r.Read(0xF0000000u, 256); }), c.window256Cold);
+  EXPECT_EQ(measure([&] { r.Read(0xF0000000u, 256); }), c.window256Warm);
   EXPECT_EQ(measure([&] { r.Load(0x2000, std::vector<std::uint8_t>(57, 0)); }), c.code57);
   EXPECT_EQ(measure([&] { r.Load(0x3000, std::vector<std::uint8_t>(4096, 0)); }), c.program4k);
   EXPECT_EQ(measure([&] { r.Step(1); }), c.step);
@@ -339,13 +331,14 @@ TEST_P(ExchangeCost, PerOperation) {
   EXPECT_EQ(measure([&] { r.Go(); }), c.goSecondPoll);
   EXPECT_EQ(r.Pc(), 5);
   std::cout << "[ cost     ] pod " << c.pod << ": DATA 16 cold " << c.dataCold << ", warm "
-            << c.dataWarm << "; CODE 57 " << c.code57 << "; 4 KB " << c.program4k << "; step "
-            << c.step << "; go " << c.goSecondPoll << "\n";
+            << c.dataWarm << "; DATA 256 cold " << c.window256Cold << ", warm " << c.window256Warm
+            << "; CODE 57 " << c.code57 << "; 4 KB " << c.program4k << "; step " << c.step
+            << "; go " << c.goSecondPoll << "\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Pods, ExchangeCost,
-                         ::testing::Values(Cost{1, 1, 0, 2, 80, 17, 22},
-                                           Cost{9, 1, 0, 2, 80, 16, 21}),
+                         ::testing::Values(Cost{1, 1, 0, 4, 0, 2, 80, 17, 22},
+                                           Cost{9, 1, 0, 4, 0, 2, 80, 16, 21}),
                          [](const auto& info) { return "Pod" + std::to_string(info.param.pod); });
 
 }  // namespace

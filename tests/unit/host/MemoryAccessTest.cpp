@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "unit/host/DebugRig.h"
@@ -38,8 +39,36 @@ TEST(MemoryAccess, SfrReadsAskTheEmulatorEveryTimeButForTheShadowedRegisters) {
   for (int pass = 0; pass < 2; ++pass) {
     r.pipes.ResetCounts();
     EXPECT_EQ(r.Read(0xF0000080u, 16)[10], 0x5C);
-    // Pod 3 shadows DPL, DPH and TCON: 13 of the 16 are read from the chip.
-    EXPECT_EQ(r.pipes.Count(75), 13u);
+    // One block read of the 16; pod 3's monitor owns DPL, DPH and TCON,
+    // which come from their shadows.
+    EXPECT_EQ(r.pipes.Count(75), 1u);
+    EXPECT_EQ(r.pipes.total.load(), 1u);
+  }
+}
+
+// The SFRs come in blocks from the chip; the ones each pod's monitor owns
+// while stopped must still show the program's values, not the monitor's.
+TEST(MemoryAccess, AWindowOnAllOfDataShowsTheProgramsRegisters) {
+  for (const int pod : {1, 3, 8, 9}) {
+    SCOPED_TRACE(pod);
+    DebugRig r(Firmware(pod));
+    r.Load(0, {0x74, 0x12,              // MOV A,#12h
+               0x75, 0xF0, 0x34,        // MOV B,#34h
+               0x90, 0x56, 0x78,        // MOV DPTR,#5678h
+               0x75, 0x81, 0x40,        // MOV SP,#40h
+               0x75, 0x88, 0x05,        // MOV TCON,#05h
+               0x78, 0x9A, 0x7D, 0xBC,  // MOV R0,#9Ah; MOV R5,#0BCh
+               0x00});
+    EXPECT_EQ(r.GoUntil(0x0012), 0);
+    const auto data = r.Read(0xF0000000u, 0x100);
+    const std::pair<std::uint8_t, std::uint8_t> program[] = {
+        {0xE0, 0x12}, {0xF0, 0x34}, {0x83, 0x56}, {0x82, 0x78}, {0x81, 0x40},
+        {0x88, 0x05}, {0x00, 0x9A}, {0x05, 0xBC}, {0xD0, 0x00}};
+    for (const auto& [address, value] : program)
+      EXPECT_EQ(data[address], value) << std::hex << int{address};
+    // The SFR half read on its own agrees.
+    const auto sfrs = r.Read(0xF0000080u, 0x80);
+    for (int a = 0x80; a < 0x100; ++a) EXPECT_EQ(sfrs[a - 0x80], data[a]) << std::hex << a;
   }
 }
 
@@ -98,6 +127,65 @@ TEST(MemoryAccess, AClippedWriteMarksValidOnlyTheBytesItTransferred) {
   r.pipes.ResetCounts();
   r.Read(0xFE000000u, 8);
   EXPECT_EQ(r.pipes.Count(72), 1u);
+}
+
+// DATA 80h and up are the SFRs, also when a write starts below 80h: the
+// upper internal RAM (often the stack) stays as it was.
+TEST(MemoryAccess, ADataWriteAcross80WritesTheSfrsAndLeavesUpperIdataAlone) {
+  for (const int pod : {3, 9}) {  // pod 9's monitor owns SP: it reaches the chip with the next run
+    SCOPED_TRACE(pod);
+    DebugRig r(Firmware(pod));
+    r.Load(0, {0x00});  // NOP
+    auto& cpu = r.pipes.fw.Cpu();
+    cpu.iram[0x80] = 0x11;
+    cpu.iram[0x81] = 0x22;
+    EXPECT_EQ(r.Write(0xF000007Fu, {0xA1, 0xB2, 0x3C}), 0);
+    EXPECT_EQ(cpu.iram[0x7F], 0xA1);
+    EXPECT_EQ(cpu.ReadSfr(0x80), 0xB2);  // P0
+    EXPECT_EQ(r.Read(0xF3000080u, 2), (std::vector<std::uint8_t>{0x11, 0x22}));
+    EXPECT_EQ(r.Read(0xF0000080u, 2), (std::vector<std::uint8_t>{0xB2, 0x3C}));
+    EXPECT_EQ(r.Step(1), 0);
+    EXPECT_EQ(r.Read(0xF0000080u, 2), (std::vector<std::uint8_t>{0xB2, 0x3C}));
+    EXPECT_EQ(r.Read(0xF3000080u, 2), (std::vector<std::uint8_t>{0x11, 0x22}));
+  }
+}
+
+// After a run no byte of the shadow may claim to hold the target's value: a
+// host looking at the attribute cells, and every read, sees the run's changes.
+TEST(MemoryAccess, EveryShadowedByteIsReadAfreshAfterARun) {
+  DebugRig r(Firmware(3));
+  r.Load(0, {0x75, 0x30, 0x5A,        // MOV 30h,#5Ah
+             0x78, 0x80, 0x76, 0xA5,  // MOV R0,#80h; MOV @R0,#0A5h
+             0x90, 0x00, 0x10,        // MOV DPTR,#0010h
+             0x74, 0x3C, 0xF0,        // MOV A,#3Ch; MOVX @DPTR,A
+             0x75, 0x8A, 0x77,        // MOV TL0,#77h
+             0x00});
+  // Every shadowed space read once: its bytes are valid now.
+  r.Read(0xF0000000u, 0x100);
+  r.Read(0xF3000080u, 0x80);
+  r.Read(0x01000000u, 0x10000);
+  EXPECT_EQ(r.GoUntil(0x0010), 0);
+  const struct {
+    std::uint32_t first;
+    std::uint32_t count;
+  } shadowed[] = {{0xF0000000u, 0x100}, {0xF3000080u, 0x80}, {0x01000000u, 0x10000}};
+  for (const auto& range : shadowed)
+    for (std::uint32_t i = 0; i < range.count; ++i) {
+      AddressRecord where{range.first + i, 0, 0};
+      ASSERT_EQ(r.d->AgMemAtt(2, 0, &where), 0);
+      std::uintptr_t cell = 0;
+      std::memcpy(&cell, &where, sizeof cell < sizeof where ? sizeof cell : sizeof where);
+      if constexpr (sizeof(void*) == 4) cell &= 0xFFFFFFFFu;
+      ASSERT_NE(cell, 0u);
+      ASSERT_EQ(*reinterpret_cast<const std::uint16_t*>(cell) & ShadowMemory::kValid, 0)
+          << std::hex << range.first + i << " still claims the value from before the run";
+    }
+  const auto data = r.Read(0xF0000000u, 0x100);
+  EXPECT_EQ(data[0x30], 0x5A);
+  EXPECT_EQ(data[0x8A], 0x77);
+  EXPECT_EQ(r.Read(0xF3000080u, 1)[0], 0xA5);
+  EXPECT_EQ(r.Read(0x01000010u, 1)[0], 0x3C);
+  EXPECT_EQ(r.Read(0xFE000010u, 1)[0], 0x3C);
 }
 
 TEST(MemoryAccess, IdataWritesBelow80KeepTheDataShadowInStep) {

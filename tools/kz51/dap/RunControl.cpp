@@ -148,7 +148,10 @@ json Server::StepOut(const json& args) {
 json Server::Pause(const json&) {
   if (!running_) throw RequestError{"the target is not running"};
   pauseRequested_ = true;
-  Require(session_.Stop());
+  // The driver's stop answers once the run has ended, and the run's end
+  // sends the stopped event: the response goes out first. A run that ended
+  // by itself in between reports its own stop.
+  after_.push_back([this] { session_.Stop(); });
   return nullptr;
 }
 
