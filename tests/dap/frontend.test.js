@@ -182,13 +182,20 @@ test('next and instruction steps never stop in the interrupt handler', async () 
       assert.strictEqual(inHandler, 0, JSON.stringify(extra));
     }
     assert.ok(await value(dc, 'ticks') > ticks + 5, 'the timer did not tick');
-    // stepOut of the interrupt handler: back in the interrupted code.
+    // Under the interrupt handler the stack shows the interrupted frame, at
+    // the instruction it resumes with; stepOut goes back there.
     await dc.setBreakpointsRequest(lineBp('ticker.c', [{ line: T.line('ticker.c', 'isr') }]));
     await stoppedAfter(dc, dc.continueRequest({ threadId: 1 }));
     await dc.setBreakpointsRequest(lineBp('ticker.c', []));
+    const frames = await top(dc);
+    assert.strictEqual(frames[0].name, 'timer0_isr');
+    const names = JSON.stringify(frames.map((f) => f.name));
+    assert.match(frames[1].name, / \[interrupted\]$/, names);
+    assert.strictEqual(frames[frames.length - 1].name, 'main', names);
+    const resumes = frames[1].instructionPointerReference;
     const ev = await stoppedAfter(dc, dc.stepOutRequest({ threadId: 1 }));
     assert.strictEqual(ev.reason, 'step');
-    assert.notStrictEqual((await top(dc))[0].name, 'timer0_isr');
+    assert.strictEqual((await top(dc))[0].instructionPointerReference, resumes);
     // stepIn by instruction: the next instruction (or an interrupt's vector).
     const before = (await top(dc))[0].instructionPointerReference;
     const dis = (await dc.disassembleRequest({ memoryReference: before, instructionCount: 2 })).body.instructions;
