@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the native tests (unit, virtual emulator, end to end) with
+# Builds the native tests (unit, virtual emulator, end to end, the C model) with
 # AddressSanitizer + UndefinedBehaviorSanitizer and with ThreadSanitizer, and
 # runs them.
 set -euo pipefail
@@ -20,7 +20,7 @@ for kind in asan tsan; do
   # for the USB device nodes).
   usb=""
   command -v umockdev-wrapper >/dev/null && usb=usb_tests
-  cmake --build "$dir" -j "$jobs" --target unit_tests emu_tests e2e_tests kz51_tests $usb
+  cmake --build "$dir" -j "$jobs" --target unit_tests emu_tests e2e_tests kz51_tests debug_tests $usb
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1
   # ThreadSanitizer looks at the threads, so it skips what runs on one thread
   # only and repeats what others cover: the clock search's equivalence sweeps
@@ -36,7 +36,7 @@ for kind in asan tsan; do
   fi
   echo "== unit, emulator, end-to-end and kz51 suites under $kind"
   GTEST_FILTER="$filter" GTEST_BRIEF=1 ctest --test-dir "$dir" -j "$((jobs + 1))" \
-    --output-on-failure -R '^(unit|emu|e2e)-|^kz51'
+    --output-on-failure -R '^(unit|emu|e2e)-|^kz51|^debug$'
   if [ -n "$usb" ]; then
     echo "== the USB provider against the emulated device under $kind"
     # The preload library comes before the sanitizer's runtime; glib and

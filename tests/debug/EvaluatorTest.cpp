@@ -268,3 +268,36 @@ TEST(Evaluator, CallerFrameWrites) {
 
 }  // namespace
 }  // namespace kz51::debug::test
+
+namespace kz51::debug::test {
+namespace {
+
+// sbits and bits are read and written through the byte that holds them; the
+// byte's other bits stay as they are.
+TEST(Evaluator, BitsThroughTheirBytes) {
+  Stopped s("frames.c", "spin", 2);
+  ASSERT_TRUE(s.ok);
+  const struct {
+    const char* expression;
+    const char* text;
+  } cases[] = {
+      {"EA", "1"},
+      {"ET0", "1"},
+      {"TR0", "1"},
+      {"P1", "255 '\\xFF'"},
+      {"P1_0 = 0", "0"},
+      {"P1", "254 '\\xFE'"},
+      {"P1_3 = 5", "1"},  // a bit is 0 or 1: C's conversion to _Bool
+      {"P1_0 + P1_1 + P1_2", "2"},
+      {"ready = !ready", "0"},
+      {"ready", "0"},
+      {"ready = 1", "1"},
+      {"&ready", "error: 'ready' at column 2 is a bit, which has no address a pointer can hold"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(s.Text(c.expression), c.text) << c.expression;
+  EXPECT_EQ(s.run.cpu.ReadSfr(0x90), 0xFE);
+  EXPECT_EQ(s.run.cpu.ReadSfr(0xA8) & 0x82, 0x82);  // EA and ET0 as they were
+}
+
+}  // namespace
+}  // namespace kz51::debug::test

@@ -1,6 +1,6 @@
-// The C model against the truth, over one SDCC program built three ways
-// (small, --model-large, --stack-auto; each with __reentrant functions and
-// an interrupt handler), stopped at several places on the emulator's CPU:
+// The C model against the truth, over one SDCC program built four ways
+// (small, --model-large, --stack-auto, both; each with __reentrant functions
+// and an interrupt handler), stopped at several places on the emulator's CPU:
 //  - frame 0's values equal what the program itself logged into `truth`;
 //  - every caller frame sits at the call the CPU really made, and each of
 //    its variables and registers that the model shows equals what the
@@ -19,7 +19,7 @@
 namespace kz51::debug::test {
 namespace {
 
-const char* const kWays[] = {"small", "large", "stackauto"};
+const char* const kWays[] = {"small", "large", "stackauto", "largestack"};
 
 std::string Program(const std::string& way) {
   return std::string(KZ_DEBUG_PROGRAMS) + "/" + way + "/frames.ihx";
@@ -70,7 +70,7 @@ struct Stop {
   std::vector<Logged> logged;
 };
 
-const char* const kAll = "small large stackauto";
+const char* const kAll = "small large stackauto largestack";
 const char* const kNever = "unavailable";  // must be unavailable in every build
 
 const Stop kStops[] = {
@@ -81,9 +81,9 @@ const Stop kStops[] = {
      {"fact", "fact", "fact", "fact", "main"},
      {},
      {{0, "n", 11, kAll},
-      {1, "n", 12, "small stackauto"},
-      {2, "n", 13, "small stackauto"},
-      {3, "n", 14, "small stackauto"},
+      {1, "n", 12, "small stackauto largestack"},
+      {2, "n", 13, "small stackauto largestack"},
+      {3, "n", 14, "small stackauto largestack"},
       {4, "q.x", 0, kAll},
       {4, "q.y", 1, kAll}}},
     // The third call of fact, stopped by its function breakpoint.
@@ -93,28 +93,34 @@ const Stop kStops[] = {
      3,
      {"fact", "fact", "fact", "main"},
      {},
-     {{0, "n", -1, kAll, 2}, {1, "n", 13, "small stackauto"}, {2, "n", 14, "small stackauto"}}},
+     {{0, "n", -1, kAll, 2},
+      {1, "n", 13, "small stackauto largestack"},
+      {2, "n", 14, "small stackauto largestack"}}},
     {nullptr,
      nullptr,
      "depth",
      4,
      {"depth", "depth", "depth", "depth", "main"},
      {},
-     {{0, "n", -1, kAll, 2}, {1, "n", 23, "stackauto"}, {3, "n", 25, "stackauto"}}},
+     {{0, "n", -1, kAll, 2},
+      {1, "n", 23, "stackauto largestack"},
+      {3, "n", 25, "stackauto largestack"}}},
     {"frames.c",
      "depth_test",
      nullptr,
      6,
      {"depth", "depth", "depth", "depth", "depth", "depth", "main"},
      {},
-     {{0, "n", 20, kAll}, {2, "n", 22, "stackauto"}, {5, "n", 25, "stackauto"}}},
+     {{0, "n", 20, kAll},
+      {2, "n", 22, "stackauto largestack"},
+      {5, "n", 25, "stackauto largestack"}}},
     {"shapes.c",
      "area",
      nullptr,
      1,
      {"area", "main"},
      {},
-     {{0, "w", 30, "small stackauto"},
+     {{0, "w", 30, "small stackauto largestack"},
       {0, "h", 31, ""},
       {0, "visits", 33, kAll},
       {0, "boxes[0].tag", 32, kAll},
@@ -149,10 +155,19 @@ const Stop kStops[] = {
      5,
      {"spin", "main"},
      {},
-     {{0, "i", 43, "small stackauto"},
-      {0, "seen", 44, "small stackauto"},
-      {0, "rounds", -1, "small stackauto", 40}}},
+     {{0, "i", 43, "small stackauto largestack"},
+      {0, "seen", 44, "small stackauto largestack"},
+      {0, "rounds", -1, "small stackauto largestack", 40}}},
     {"frames.c", "isr", nullptr, 3, {}, {"timer0", "spin", "main"}, {{0, "ticks", 42, kAll}}},
+    // A block's own k, then main's k again after it.
+    {"frames.c",
+     "block",
+     nullptr,
+     1,
+     {"main"},
+     {},
+     {{0, "k", 8, "small stackauto largestack"}, {0, "v", 7, ""}}},
+    {"frames.c", "after_block", nullptr, 1, {"main"}, {}, {{0, "k", 10, ""}, {0, "v", 9, ""}}},
 };
 
 bool In(const char* list, const std::string& way) {

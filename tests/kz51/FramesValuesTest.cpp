@@ -189,6 +189,13 @@ std::vector<Row> Rows() {
         {"print n", "/value", 1},
         {"bt", "/frames/3/function", "fact"},
         {"#2 print n", "/value", 1}}},
+      // A background run tests the condition on its own thread.
+      {"condition in the background",
+       small,
+       {"break fact if n == 2", "go &", "wait", "print n", "bt"},
+       {{"wait", "/reason", "breakpoint"},
+        {"print n", "/value", 2},
+        {"bt", "/frames/3/function", "main"}}},
       {"condition error",
        small,
        {"break fact if nosuch > 1", "go", "print n"},
@@ -211,6 +218,14 @@ std::vector<Row> Rows() {
         {"#4 finish", "/error",
          "main (frame 0) is the outermost frame: there is no caller to return to"}},
        1},
+      // Under the interrupt handler: the interrupted frame, where it resumes.
+      {"interrupted",
+       small,
+       {"break @isr", "go", "bt", "frame 1", "print $pc"},
+       {{"bt", "/frames/0/function", "timer0"},
+        {"bt", "/frames/1/interrupted", true},
+        {"bt", "/frames/0/interrupted", kAbsent},
+        {"frame 1", "/interrupted", true}}},
       // Every run selects frame 0 again.
       {"runs select frame 0",
        small,

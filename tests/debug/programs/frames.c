@@ -98,6 +98,14 @@ void main(void) {
   T(5, s);
   v = mix(1, 2, 3);
   T(7, v);
+  {
+    unsigned char k = table[3] + 33; /* shadows main's k in this block */
+    T(8, k);
+    v = peek() + k; /* @block */
+    T(9, v);
+  }
+  T(10, k);
+  spins = k; /* @after_block */
   log_count = (unsigned char)v;
   TMOD = 0x02;
   TH0 = 0x80;

@@ -59,11 +59,18 @@ CodeState CodeAnalysis::Apply(const Instruction& in, const CodeState& s) const {
     }
     if (IsBankRegister(bank_, d)) n.registerDefs[d - bank_ * 8] = DefSet::Of(in.address);
     if (d == kDpl || d == kDph) n.dptr.reset();
-    if (d == kAcc) n.aIsStackAddress = false;
+    if (d == kAcc) {
+      n.aIsStackAddress = false;
+      n.accumulatorDefs = DefSet::Of(in.address);
+    }
     if (d == bp_) n.bpSet = false;
   };
   for (auto w : in.writes)
     if (w >= 0) writeRegister(w);
+  // A copy into A keeps what A now holds traceable: MOV A,Rn from the
+  // register's definitions.
+  if (in.copyTo == kAcc && in.copyFrom >= 0 && IsBankRegister(bank_, in.copyFrom))
+    n.accumulatorDefs = s.registerDefs[static_cast<std::size_t>(in.copyFrom - bank_ * 8)];
 
   const std::uint8_t op = in.opcode;
   // Stack arithmetic through A, the frame pointer and SP itself.
@@ -136,7 +143,10 @@ CodeState CodeAnalysis::Apply(const Instruction& in, const CodeState& s) const {
       if (IsBankRegister(bank_, d))
         n.registerDefs[d - bank_ * 8] = same ? slot.defs : DefSet::Of(in.address);
       if (d == kDpl || d == kDph) n.dptr.reset();
-      if (d == kAcc) n.aIsStackAddress = false;
+      if (d == kAcc) {
+        n.aIsStackAddress = false;
+        n.accumulatorDefs = DefSet::Of(in.address);
+      }
       if (d == bp_) n.bpSet = false;  // the caller's _bp again
       break;
     }
@@ -199,6 +209,7 @@ bool CodeAnalysis::Merge(CodeState& into, const CodeState& from) {
   }
   for (std::size_t r = 0; r < into.registerDefs.size(); ++r)
     changed = into.registerDefs[r].Merge(from.registerDefs[r]) || changed;
+  changed = into.accumulatorDefs.Merge(from.accumulatorDefs) || changed;
   if (into.aIsStackAddress && (!from.aIsStackAddress || into.aOffset != from.aOffset)) {
     into.aIsStackAddress = false;
     changed = true;
@@ -213,6 +224,7 @@ bool CodeAnalysis::Merge(CodeState& into, const CodeState& from) {
 void CodeAnalysis::Run(const std::vector<std::uint32_t>& extraTargets) {
   CodeState entry;
   for (auto& d : entry.registerDefs) d = DefSet::Of(DefSet::kEntry);
+  entry.accumulatorDefs = DefSet::Of(DefSet::kEntry);
   states_[start_] = entry;
   std::deque<std::uint32_t> work{start_};
   int updates = 0;
@@ -224,6 +236,7 @@ void CodeAnalysis::Run(const std::vector<std::uint32_t>& extraTargets) {
     decoded_[pc] = in;
     const CodeState here = states_[pc];
     if (here.conflict) continue;
+    if (in.Writes(kAcc) || in.copyFrom == kAcc) accumulatorBefore_[pc].Merge(here.accumulatorDefs);
     const CodeState after = Apply(in, here);
     std::vector<std::uint32_t> next;
     const std::uint32_t fall = pc + in.length;
@@ -335,6 +348,11 @@ const CodeState* CodeAnalysis::At(std::uint32_t pc) const {
 const Instruction* CodeAnalysis::InstructionAt(std::uint32_t pc) const {
   const auto it = decoded_.find(pc);
   return it == decoded_.end() ? nullptr : &it->second;
+}
+
+const DefSet* CodeAnalysis::AccumulatorBefore(std::uint32_t site) const {
+  const auto it = accumulatorBefore_.find(site);
+  return it == accumulatorBefore_.end() ? nullptr : &it->second;
 }
 
 bool CodeAnalysis::TransferBetween(std::uint32_t from, std::uint32_t to) const {

@@ -56,7 +56,8 @@ struct CodeState {
   std::vector<StackSlot> slots;  // slots[i] lies at entry SP + 1 + i
   std::bitset<256> written;      // direct addresses maybe written since entry
   std::vector<DefSet> registerDefs = std::vector<DefSet>(8);  // R0..R7 of the bank
-  bool bpSet = false;                                         // _bp = entry SP + bpHeight
+  DefSet accumulatorDefs;  // the instructions whose value A may hold
+  bool bpSet = false;      // _bp = entry SP + bpHeight
   int bpHeight = 0;
   // A holds entry SP + aOffset (after MOV A,SP or MOV A,_bp, with ADD A,#).
   bool aIsStackAddress = false;
@@ -91,6 +92,10 @@ class CodeAnalysis {
   // True when a control transfer (jump, branch, call, return) lies in
   // [from, to) on the straight line from `from`.
   bool TransferBetween(std::uint32_t from, std::uint32_t to) const;
+  // For an instruction that reads A at `site` (MOV Rn,A, ADD A,#...): the
+  // instructions whose value A held there (sdcc often leaves the last steps
+  // of an assignment to the next line).
+  const DefSet* AccumulatorBefore(std::uint32_t site) const;
 
  private:
   void Run(const std::vector<std::uint32_t>& extraTargets);
@@ -106,6 +111,7 @@ class CodeAnalysis {
   std::uint32_t prologueEnd_;
   std::map<std::uint32_t, CodeState> states_;
   std::map<std::uint32_t, Instruction> decoded_;
+  std::map<std::uint32_t, DefSet> accumulatorBefore_;
 };
 
 }  // namespace kz51::debug

@@ -42,6 +42,39 @@ int RegisterNumber(const std::string& name) {
   return -1;
 }
 
+// True when `in` passes A's value on with at most a constant or a byte
+// other than v's registers mixed in: MOV Rn,A, ADD A,#, INC A, ...
+bool AccumulatorCarries(const Instruction& in, const cdb::Variable& v, int bank) {
+  const std::uint8_t op = in.opcode;
+  auto ownRegister = [&](int direct) {
+    for (const auto& r : v.registers)
+      if (RegisterNumber(r) >= 0 && bank * 8 + RegisterNumber(r) == direct) return true;
+    return false;
+  };
+  if ((op & 0xF8) == 0xF8) return true;  // MOV Rn,A
+  switch (op) {
+    case 0x04:  // INC A
+    case 0x14:  // DEC A
+    case 0xF4:  // CPL A
+    case 0x03:
+    case 0x13:
+    case 0x23:
+    case 0x33:  // rotates
+    case 0xC4:  // SWAP A
+      return true;
+    default:
+      break;
+  }
+  const std::uint8_t hi = op & 0xF0, lo = op & 0x0F;
+  const bool arithmetic =
+      hi == 0x20 || hi == 0x30 || hi == 0x40 || hi == 0x50 || hi == 0x60 || hi == 0x90;
+  if (!arithmetic || lo < 4) return false;
+  if (lo == 4) return true;                               // #data
+  if (lo == 5) return !ownRegister(in.b1);                // direct
+  if (lo >= 8) return !ownRegister(bank * 8 + (op & 7));  // Rn
+  return true;                                            // @Ri: memory
+}
+
 }  // namespace
 
 DebugModel::DebugModel(Target& target, const Symbols& symbols)
@@ -138,7 +171,7 @@ Result<DebugModel::ReturnPoint> DebugModel::ReturnOf(int level) {
 
 std::string DebugModel::NotAssigning(const cdb::Variable& v, const Frame& frame,
                                      const FunctionInfo& info, std::uint32_t site,
-                                     const std::string& regs) {
+                                     const std::string& regs, int depth) {
   if (site == DefSet::kEntry) return "it has not been given a value on every path to here";
   const Instruction* in = frame.analysis->InstructionAt(site);
   if (in != nullptr && in->flow == Instruction::Flow::Call)
@@ -146,8 +179,23 @@ std::string DebugModel::NotAssigning(const cdb::Variable& v, const Frame& frame,
   if (site < frame.analysis->PrologueEnd())
     return info.firstParam == &v ? "" : "its registers (" + regs + ") hold another value here";
   const auto assigns = program_.LineAssigns(site, v.name);
-  if (assigns.has_value() && !*assigns)
-    return "its registers (" + regs + ") hold another value here";
+  if (assigns.has_value() && !*assigns) {
+    // The last steps of an assignment computed in A, left to the next line:
+    // MOV Rn,A, or A changed by a constant or another byte (not by v's own
+    // registers, which would make it a value computed from v).
+    const DefSet* from = frame.analysis->AccumulatorBefore(site);
+    bool finishes = in != nullptr && from != nullptr && depth < 4 && !from->Sites().empty() &&
+                    AccumulatorCarries(*in, v, frame.bank);
+    if (finishes)
+      for (std::uint32_t s : from->Sites())
+        finishes = finishes && NotAssigning(v, frame, info, s, regs, depth + 1).empty();
+    if (!finishes) return "its registers (" + regs + ") hold another value here";
+  }
+  // An inner block's variable of the same name: the line assigns that one.
+  for (const cdb::Variable* other : info.locals)
+    if (other != &v && other->name == v.name && other->scope.level > v.scope.level &&
+        program_.Visible(*other, info, site))
+      return "its registers (" + regs + ") hold another value here";
   return "";
 }
 

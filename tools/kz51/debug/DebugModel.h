@@ -109,7 +109,7 @@ class DebugModel {
   // Why the instruction at `site` is not an assignment of `v` ("" when it
   // is one).
   std::string NotAssigning(const cdb::Variable& v, const Frame& frame, const FunctionInfo& info,
-                           std::uint32_t site, const std::string& regs);
+                           std::uint32_t site, const std::string& regs, int depth = 0);
   // Where register `n` (R0..R7) of frame `frame` holds `v`'s byte: the
   // register itself when only assignments of `v` reach it, else a PUSH of it
   // made while it held `v`, with no assignment of `v` since; or why not.

@@ -66,10 +66,6 @@ bool Assigns(const std::string& code, const std::string& name) {
 
 }  // namespace
 
-const char* SpaceWord(cdb::Space space) {
-  return SpaceName(space);
-}
-
 void Program::Refresh() const {
   if (generation_ == symbols_.Generation()) return;
   generation_ = symbols_.Generation();
@@ -164,14 +160,6 @@ const FunctionInfo& Program::Info(const cdb::Function& f) const {
     info.firstParamBytes = 4;
   }
   return info_.emplace(&f, std::move(info)).first->second;
-}
-
-bool Program::IsParam(const cdb::Variable& v) const {
-  if (v.scope.kind != cdb::ScopeKind::Local) return false;
-  const cdb::Function* f = symbols_.FindFunction(v.scope.function);
-  if (f == nullptr) return false;
-  const auto& p = Info(*f).params;
-  return std::find(p.begin(), p.end(), &v) != p.end();
 }
 
 bool Program::Visible(const cdb::Variable& v, const FunctionInfo& info, std::uint32_t pc) const {

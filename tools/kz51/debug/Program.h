@@ -50,7 +50,6 @@ class Program final : public StructSizes {
 
   // Facts about a function of the .cdb (computed once).
   const FunctionInfo& Info(const cdb::Function& f) const;
-  bool IsParam(const cdb::Variable& v) const;
   // Locals and parameters of `f` visible at `pc` (outer blocks included).
   bool Visible(const cdb::Variable& v, const FunctionInfo& info, std::uint32_t pc) const;
 
@@ -79,8 +78,5 @@ class Program final : public StructSizes {
   mutable std::map<const cdb::Function*, FunctionInfo> info_;
   mutable std::map<std::string, std::vector<Member>> members_;
 };
-
-// The linker address text of a variable's space ("data", "xdata", ...).
-const char* SpaceWord(cdb::Space space);
 
 }  // namespace kz51::debug

@@ -3,24 +3,12 @@
 namespace kz51::debug {
 
 std::optional<Session::ReturnPoint> ReturnPointOf(DebugModel& model) {
-  auto caller = model.FrameAt(1);
-  if (!caller) return std::nullopt;
-  const Frame& f = **caller;
+  // The innermost frame's own return, as the frame walk finds it.
+  auto back = model.ReturnOf(0);
+  if (!back) return std::nullopt;
   Session::ReturnPoint point;
-  point.sp = f.sp;
-  point.address = f.pc;
-  if (!f.interrupted) {
-    // A caller's frame stands at its call: the return comes after it.
-    auto op = model.target().Read(MemorySpace::Code, f.pc, 1);
-    if (!op) return std::nullopt;
-    if ((*op)[0] == 0x12)
-      point.address = f.pc + 3;  // LCALL
-    else if (((*op)[0] & 0x1F) == 0x11)
-      point.address = f.pc + 2;  // ACALL
-    else
-      return std::nullopt;
-  }
-  point.address &= 0xFFFFu;
+  point.address = back->address;
+  point.sp = back->sp;
   return point;
 }
 

@@ -171,9 +171,9 @@ class Session {
   Result<StopEvent> StepLine();
   // One C line (or one instruction), over calls.
   Result<StopEvent> Next();
-  // Run until the current function returns to its caller (the return
-  // address on top of the stack: right only where the function has pushed
-  // nothing; front ends that know the frame use GoUntilFrame).
+  // Run until the current function returns to its caller (the nearest
+  // return address on the stack after a call of it; front ends with the C
+  // model use GoUntilFrame with the frame's own return).
   Result<StopEvent> Finish();
   // Run until the PC reaches `address` with SP equal to `sp`: the return
   // into a given frame, passing over the same address reached by deeper
