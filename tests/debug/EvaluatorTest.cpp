@@ -266,12 +266,6 @@ TEST(Evaluator, CallerFrameWrites) {
   EXPECT_EQ(v, 4 * 3 * 9);  // truth[2] = fact(4) with fact(2)'s n set to 9
 }
 
-}  // namespace
-}  // namespace kz51::debug::test
-
-namespace kz51::debug::test {
-namespace {
-
 // sbits and bits are read and written through the byte that holds them; the
 // byte's other bits stay as they are.
 TEST(Evaluator, BitsThroughTheirBytes) {

@@ -287,8 +287,8 @@ TEST(Kz51Values, NothingPrintsANumberForAnUnavailableVariable) {
        {"@fact_base", "@depth_test", "@area", "@sum3", "@scaled", "@mix", "@spin"})
     stops.push_back(Marked(mark));
   int unavailable = 0;
-  for (const std::string& way :
-       {std::string("small"), std::string("large"), std::string("stackauto")}) {
+  for (const std::string& way : {std::string("small"), std::string("large"),
+                                 std::string("stackauto"), std::string("largestack")}) {
     for (const auto& stop : stops) {
       std::vector<std::string> commands{"connect", "load " + Program(way), "break " + stop, "go",
                                         "bt"};
@@ -327,10 +327,6 @@ TEST(Kz51Values, NothingPrintsANumberForAnUnavailableVariable) {
   }
   EXPECT_GT(unavailable, 10);
 }
-
-}  // namespace
-
-namespace {
 
 // The README's --stack-auto example is what kz51 prints.
 TEST(Kz51Values, ReadmeStackAutoExample) {
