@@ -12,7 +12,6 @@
 //
 // Failures answer -1 or end the relay (the driver then reads the end of its
 // pipe and fails the exchange); the sentence saying why is kept for the host.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -26,6 +25,7 @@
 #include "Failures.h"
 #include "UsbSettings.h"
 #include "kz51usb.h"
+#include "platform/posix/PipeHandOff.h"
 
 namespace kzusb {
 namespace {
@@ -46,20 +46,12 @@ class Provider {
 
   int OpenRead() {
     std::lock_guard<std::mutex> hold(lock_);
-    if (pendingWrite_ >= 0) close(pendingWrite_);
-    pendingWrite_ = -1;
-    const int fd = NewConnection();
-    // The write pipe to come is our own duplicate, not the driver's number,
-    // which the driver may close (and the system reuse) in between.
-    if (fd >= 0) pendingWrite_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    return fd;
+    return pipes_.OpenRead([this] { return NewConnection(); });
   }
 
   int OpenWrite() {
     std::lock_guard<std::mutex> hold(lock_);
-    const int fd = pendingWrite_;
-    pendingWrite_ = -1;
-    return fd >= 0 ? fd : NewConnection();
+    return pipes_.OpenWrite([this] { return NewConnection(); });
   }
 
   int List(Kz51UsbDevice* out, int capacity, char* note, std::size_t noteSize) {
@@ -169,7 +161,7 @@ class Provider {
   std::mutex lock_;
   libusb_context* context_ = nullptr;
   std::unique_ptr<Connection> current_;
-  int pendingWrite_ = -1;  // duplicate of the last read pipe, not yet handed out
+  kz::PipeHandOff pipes_;
   FailureLog failures_;
 };
 

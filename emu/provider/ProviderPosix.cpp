@@ -15,7 +15,6 @@
 // write to a closed socket would raise SIGPIPE in the host).
 #ifndef _WIN32
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -30,6 +29,7 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "platform/posix/PipeHandOff.h"
 
 namespace kzemu {
 namespace {
@@ -43,20 +43,12 @@ class PipeServer {
 
   int OpenRead() {
     std::lock_guard<std::mutex> hold(lock_);
-    if (pendingWrite_ >= 0) close(pendingWrite_);
-    pendingWrite_ = -1;
-    const int fd = NewConnection();
-    // The write pipe to come is our own duplicate, not the driver's number,
-    // which the driver may close (and the system reuse) in between.
-    if (fd >= 0) pendingWrite_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    return fd;
+    return pipes_.OpenRead([this] { return NewConnection(); });
   }
 
   int OpenWrite() {
     std::lock_guard<std::mutex> hold(lock_);
-    const int fd = pendingWrite_;
-    pendingWrite_ = -1;
-    return fd >= 0 ? fd : NewConnection();
+    return pipes_.OpenWrite([this] { return NewConnection(); });
   }
 
  private:
@@ -188,7 +180,7 @@ class PipeServer {
 
   std::mutex lock_;
   std::vector<int> fresh_;
-  int pendingWrite_ = -1;  // duplicate of the last read pipe, not yet handed out
+  kz::PipeHandOff pipes_;
   int wake_[2] = {-1, -1};
 };
 

@@ -92,40 +92,7 @@ CommandResult Run(Call& call, Session::RunKind kind, std::uint32_t argument, boo
       if (!e || e->reason != StopReason::Step) break;
     }
   } else {
-    switch (kind) {
-      case Session::RunKind::Go:
-        e = session.Go();
-        break;
-      case Session::RunKind::GoUntil:
-        e = session.GoUntil(argument);
-        break;
-      case Session::RunKind::Step:
-        e = session.StepInstructions(argument);
-        break;
-      case Session::RunKind::Next:
-        e = session.Next();
-        break;
-      case Session::RunKind::Finish:
-        e = session.Finish();
-        break;
-      case Session::RunKind::UntilFrame:
-        e = session.GoUntilFrame(argument & 0xFFFFu, static_cast<std::uint8_t>(argument >> 16));
-        break;
-      case Session::RunKind::NextInstruction:
-        e = session.NextInstruction();
-        break;
-      case Session::RunKind::Advance:
-        e = session.Advance(argument);
-        break;
-      case Session::RunKind::Until:
-        e = session.Until(argument);
-        break;
-      case Session::RunKind::UntilNext:
-        e = session.UntilNext();
-        break;
-      default:
-        break;
-    }
+    e = session.Run(kind, argument);
   }
   return Report(call, std::move(e), nested);
 }

@@ -138,14 +138,7 @@ json Server::Restart(const json&) {
   breakpointsDirty_ = true;
   Require(session_.Reset());
   SyncBreakpoints();
-  if (stopOnEntry_) {
-    after_.push_back([this] {
-      SendEvent("stopped",
-                {{"reason", "entry"}, {"threadId", kThreadId}, {"allThreadsStopped", true}});
-    });
-  } else {
-    after_.push_back([this] { StartRun(Session::RunKind::Go, "step"); });
-  }
+  AfterLaunch();
   return nullptr;
 }
 

@@ -307,9 +307,8 @@ json Server::Launch(const json& args) {
   return nullptr;
 }
 
-json Server::ConfigurationDone(const json&) {
-  if (state_ != State::Launched) throw RequestError{"configurationDone was already done"};
-  state_ = State::Configured;
+// After the answer: the entry stop, or the run the launch asked for.
+void Server::AfterLaunch() {
   if (stopOnEntry_) {
     after_.push_back([this] {
       SendEvent("stopped",
@@ -318,6 +317,12 @@ json Server::ConfigurationDone(const json&) {
   } else {
     after_.push_back([this] { StartRun(Session::RunKind::Go, "step"); });
   }
+}
+
+json Server::ConfigurationDone(const json&) {
+  if (state_ != State::Launched) throw RequestError{"configurationDone was already done"};
+  state_ = State::Configured;
+  AfterLaunch();
   return nullptr;
 }
 

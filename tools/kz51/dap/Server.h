@@ -95,6 +95,7 @@ class Server {
   // does not hold, continues the run without a visible stop; other stops
   // are reported.
   void StartRun(kz51::Session::RunKind kind, const char* stepReason, std::uint32_t argument = 0);
+  void AfterLaunch();
   void WaitForStop(const std::string& stepReason);
   void JoinWaiter();
   void ReportStop(const kz51::Result<kz51::StopEvent>& stop, const std::string& reason,

@@ -637,6 +637,10 @@ Result<StopEvent> Session::UntilNext() {
   return GoUntilOr(RunKind::UntilNext, 0);
 }
 
+Result<StopEvent> Session::Run(RunKind kind, std::uint32_t argument) {
+  return GoUntilOr(kind, argument);
+}
+
 Result<StopEvent> Session::GoUntilOr(RunKind kind, std::uint32_t argument) {
   if (auto r = RequireStopped(); !r) return Result<StopEvent>::Fail(r.error());
   if (worker_.joinable()) worker_.join();

@@ -217,6 +217,8 @@ class Session {
     UntilFrame
   };
   Result<Done> Start(RunKind kind, std::uint32_t argument = 0);
+  // The same run in the foreground: returns at its stop.
+  Result<StopEvent> Run(RunKind kind, std::uint32_t argument = 0);
   Result<StopEvent> Wait();
   // Waits at most `milliseconds`; empty when the run is still going.
   std::optional<Result<StopEvent>> WaitFor(int milliseconds);
