@@ -14,8 +14,6 @@ using kz51::Session;
 
 namespace {
 
-constexpr int kThreadId = 1;
-
 bool IsIdentifier(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$';
 }
