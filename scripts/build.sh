@@ -5,7 +5,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${KZ_JOBS:-2}
-cmake -S "$here" -B "$here/build/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$here" -B "$here/build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKZ_WERROR="${KZ_WERROR:-OFF}" >/dev/null
 cmake --build "$here/build/linux" -j "$jobs"
 cmake -S "$here" -B "$here/build/win32" -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -29,7 +29,7 @@ esac
 bash "$here/scripts/setup.sh"
 # Only the Linux tree: the session needs kz51, the driver, the virtual
 # emulator, the data files and the example (scripts/build.sh builds both).
-cmake -S "$here" -B "$here/build/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$here" -B "$here/build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$here/build/linux" -j "${KZ_JOBS:-2}" \
   --target kz51host kz51 usbd12 kz51-data kz51-examples >/dev/null
 bin="$here/build/linux/bin"
