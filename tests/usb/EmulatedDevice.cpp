@@ -108,11 +108,11 @@ bool UnderUmockdev() {
   return preload != nullptr && std::strstr(preload, "umockdev") != nullptr;
 }
 
-EmulatedDevice::EmulatedDevice(const DeviceSpec& spec)
-    : spec_(spec), firmware_(ConfigFrom(spec.firmware)) {
+EmulatedDevice::EmulatedDevice(const DeviceSpec& description)
+    : spec_(description), firmware_(ConfigFrom(description.firmware)) {
   char node[64], name[16];
-  std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", spec.address);
-  std::snprintf(name, sizeof name, "1-%u", spec.address);
+  std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", description.address);
+  std::snprintf(name, sizeof name, "1-%u", description.address);
   sysPath_ = std::string("/sys/devices/usb1/") + name;
   handler_ = umockdev_ioctl_base_new();
   {
@@ -125,19 +125,20 @@ EmulatedDevice::EmulatedDevice(const DeviceSpec& spec)
   // The handler first: a client may open the node as soon as it exists.
   umockdev_testbed_attach_ioctl(Testbed(), node, handler_, nullptr);
   char vid[8], pid[8], address[8];
-  std::snprintf(vid, sizeof vid, "%04x", spec.vid);
-  std::snprintf(pid, sizeof pid, "%04x", spec.pid);
-  std::snprintf(address, sizeof address, "%03u", spec.address);
+  std::snprintf(vid, sizeof vid, "%04x", description.vid);
+  std::snprintf(pid, sizeof pid, "%04x", description.pid);
+  std::snprintf(address, sizeof address, "%03u", description.address);
   std::string text = std::string("P: /devices/usb1/") + name + "\nN: bus/usb/001/" + address +
                      "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: BUSNUM=001\n"
                      "E: DEVNUM=" +
                      address + "\nE: DEVNAME=" + node +
-                     "\nA: busnum=1\\n\nA: devnum=" + std::to_string(spec.address) +
+                     "\nA: busnum=1\\n\nA: devnum=" + std::to_string(description.address) +
                      "\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\nA: idVendor=" + vid +
                      "\\n\nA: idProduct=" + pid + "\\n\n";
-  if (spec.strings)
-    text += "A: manufacturer=" + spec.manufacturer + "\\n\nA: product=" + spec.product + "\\n\n";
-  text += "H: descriptors=" + HexBytes(Descriptors(spec)) + "\n";
+  if (description.strings)
+    text += "A: manufacturer=" + description.manufacturer +
+            "\\n\nA: product=" + description.product + "\\n\n";
+  text += "H: descriptors=" + HexBytes(Descriptors(description)) + "\n";
   umockdev_testbed_add_from_string(Testbed(), text.c_str(), nullptr);
 }
 

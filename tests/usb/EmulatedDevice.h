@@ -37,7 +37,7 @@ struct DeviceSpec {
 
 class EmulatedDevice {
  public:
-  explicit EmulatedDevice(const DeviceSpec& spec);
+  explicit EmulatedDevice(const DeviceSpec& description);
   ~EmulatedDevice();  // leaves the testbed
   EmulatedDevice(const EmulatedDevice&) = delete;
   EmulatedDevice& operator=(const EmulatedDevice&) = delete;

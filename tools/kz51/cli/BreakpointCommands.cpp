@@ -45,7 +45,7 @@ CommandResult SetBreakpoint(Call& call, bool temporary) {
       if (!parsed.expr) return call.Fail("the condition " + condition + ": " + parsed.error);
       i = end - 1;
     } else {
-      return call.Fail("unexpected '" + call.arg(i) + "' (usage: " + call.spec.usage + ")");
+      return call.Fail("unexpected '" + call.arg(i) + "' (usage: " + call.entry.usage + ")");
     }
   }
   if (const CommandSpec* runs = RunsTarget(command);

@@ -26,17 +26,17 @@ std::vector<Word> SplitWords(const std::string& line);
 std::string Trim(const std::string& s);
 
 struct Call {
-  Call(Commands& commands, Session& session, const CommandSpec& spec, std::string line,
+  Call(Commands& commands, Session& session, const CommandSpec& entry, std::string line,
        std::vector<Word> args)
       : commands(commands),
         session(session),
-        spec(spec),
+        entry(entry),
         line(std::move(line)),
         args(std::move(args)) {}
 
   Commands& commands;
   Session& session;
-  const CommandSpec& spec;
+  const CommandSpec& entry;
   std::string line;        // trimmed, as typed
   std::vector<Word> args;  // the words after the command's name
   CommandResult r;         // "command" and "ok" are set; the handler adds its fields
@@ -49,7 +49,7 @@ struct Call {
   std::string From(std::size_t i) const { return i < args.size() ? line.substr(args[i].at) : ""; }
 
   CommandResult Fail(const std::string& error);
-  CommandResult Usage() { return Fail(std::string("usage: ") + spec.usage); }
+  CommandResult Usage() { return Fail(std::string("usage: ") + entry.usage); }
 };
 
 // Readable forms shared by the handlers.

@@ -1,7 +1,6 @@
 #include "cli/CommandTable.h"
 
 #include <algorithm>
-
 #include <sstream>
 
 #include "cli/Handlers.h"
@@ -100,7 +99,7 @@ const std::vector<CommandSpec>& CommandTable() {
   return table;
 }
 
-std::vector<std::vector<std::string>> Spellings(const CommandSpec& spec) {
+std::vector<std::vector<std::string>> Spellings(const CommandSpec& entry) {
   std::vector<std::vector<std::string>> out;
   auto add = [&out](const std::string& text) {
     std::vector<std::string> words;
@@ -108,8 +107,8 @@ std::vector<std::vector<std::string>> Spellings(const CommandSpec& spec) {
     for (std::string w; in >> w;) words.push_back(w);
     if (!words.empty()) out.push_back(std::move(words));
   };
-  add(spec.name);
-  std::string forms = spec.shortForms;
+  add(entry.name);
+  std::string forms = entry.shortForms;
   for (std::size_t at = 0; at <= forms.size();) {
     const auto bar = forms.find('|', at);
     const auto end = bar == std::string::npos ? forms.size() : bar;
@@ -121,12 +120,12 @@ std::vector<std::vector<std::string>> Spellings(const CommandSpec& spec) {
 
 CommandMatch FindCommand(const std::vector<std::string>& words) {
   CommandMatch best;
-  for (const auto& spec : CommandTable()) {
-    for (const auto& spelling : Spellings(spec)) {
+  for (const auto& entry : CommandTable()) {
+    for (const auto& spelling : Spellings(entry)) {
       if (spelling.size() > words.size() || spelling.size() <= best.words) continue;
       bool same = true;
       for (std::size_t i = 0; i < spelling.size() && same; ++i) same = spelling[i] == words[i];
-      if (same) best = {&spec, spelling.size()};
+      if (same) best = {&entry, spelling.size()};
     }
   }
   return best;
@@ -139,10 +138,10 @@ std::string Commands::Help(const std::string& command) {
     std::istringstream in(command);
     for (std::string w; in >> w;) words.push_back(w);
     const CommandMatch m = FindCommand(words);
-    if (m.spec == nullptr || m.words != words.size()) return "";
-    std::string text = std::string(m.spec->usage) + "\n  " + m.spec->help;
-    if (*m.spec->shortForms != '\0') {
-      std::string forms = m.spec->shortForms;
+    if (m.entry == nullptr || m.words != words.size()) return "";
+    std::string text = std::string(m.entry->usage) + "\n  " + m.entry->help;
+    if (*m.entry->shortForms != '\0') {
+      std::string forms = m.entry->shortForms;
       for (auto at = forms.find('|'); at != std::string::npos; at = forms.find('|', at))
         forms.replace(at, 1, ", ");
       text += "\n  also: " + forms;
@@ -150,11 +149,11 @@ std::string Commands::Help(const std::string& command) {
     return text;
   }
   out << "Commands (LOC is 0x1234, 1234h, a symbol such as main or _main, or file.c:LINE):";
-  for (const auto& spec : CommandTable()) {
-    std::string usage = spec.usage;
+  for (const auto& entry : CommandTable()) {
+    std::string usage = entry.usage;
     // A long usage keeps all its words: the help text moves along.
     usage.resize(std::max<std::size_t>(36, usage.size() + 2), ' ');
-    out << "\n  " << usage << spec.help;
+    out << "\n  " << usage << entry.help;
   }
   return out.str();
 }
@@ -170,8 +169,8 @@ CommandResult HelpCommand(Call& call) {
 // "info" alone, or with a word no row has: the info commands of the table.
 CommandResult InfoCommand(Call& call) {
   std::string names;
-  for (const auto& spec : CommandTable())
-    for (const auto& spelling : Spellings(spec))
+  for (const auto& entry : CommandTable())
+    for (const auto& spelling : Spellings(entry))
       if (spelling.size() == 2 && spelling[0] == "info") {
         names += (names.empty() ? "" : ", ") + spelling[0] + " " + spelling[1];
         break;

@@ -37,12 +37,12 @@ const std::vector<CommandSpec>& CommandTable();
 
 // Every spelling of a command: its name first, then its short forms, each as
 // words.
-std::vector<std::vector<std::string>> Spellings(const CommandSpec& spec);
+std::vector<std::vector<std::string>> Spellings(const CommandSpec& entry);
 
 // The row whose spelling matches the most leading words of `words`, and how
 // many words that spelling has; null when none matches.
 struct CommandMatch {
-  const CommandSpec* spec = nullptr;
+  const CommandSpec* entry = nullptr;
   std::size_t words = 0;
 };
 CommandMatch FindCommand(const std::vector<std::string>& words);

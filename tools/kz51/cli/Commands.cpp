@@ -112,11 +112,11 @@ bool Commands::EnsureDriver(std::string& error) {
 // `continue` in breakpoint commands); other runs are refused when the
 // breakpoint is set.
 CommandResult Commands::RunBreakpointCommand(const std::string& text) {
-  const CommandSpec* spec = RunsTarget(text);
-  if (spec == nullptr) return Run(text);
+  const CommandSpec* entry = RunsTarget(text);
+  if (entry == nullptr) return Run(text);
   CommandResult r;
   r.json["command"] = Trim(text);
-  if (std::string(spec->name) == "go" && SplitWords(Trim(text)).size() == 1) {
+  if (std::string(entry->name) == "go" && SplitWords(Trim(text)).size() == 1) {
     r.json["ok"] = true;
     r.json["continues"] = true;
     return r;
@@ -131,12 +131,12 @@ CommandResult Commands::RunBreakpointCommand(const std::string& text) {
 const CommandSpec* CommandOf(const std::string& line) {
   std::vector<std::string> words;
   for (const auto& w : SplitWords(Trim(line))) words.push_back(w.text);
-  return FindCommand(words).spec;
+  return FindCommand(words).entry;
 }
 
 const CommandSpec* RunsTarget(const std::string& text) {
-  const CommandSpec* spec = CommandOf(text);
-  return spec != nullptr && (spec->flags & kRunsTarget) != 0 ? spec : nullptr;
+  const CommandSpec* entry = CommandOf(text);
+  return entry != nullptr && (entry->flags & kRunsTarget) != 0 ? entry : nullptr;
 }
 
 std::string RunRefusal(const std::string& text) {
@@ -148,8 +148,8 @@ std::string Commands::Repetition(const std::string& line) {
   std::vector<std::string> words;
   for (const auto& w : SplitWords(Trim(line))) words.push_back(w.text);
   const CommandMatch m = FindCommand(words);
-  if (m.spec == nullptr || (m.spec->flags & kRepeats) == 0) return "";
-  if (std::string(m.spec->name) == "list") return "list";
+  if (m.entry == nullptr || (m.entry->flags & kRepeats) == 0) return "";
+  if (std::string(m.entry->name) == "list") return "list";
   return Trim(line);
 }
 
@@ -167,16 +167,16 @@ CommandResult Commands::Run(const std::string& rawLine) {
   const CommandMatch match = FindCommand(texts);
   static const CommandSpec kNone{"", "", "", "", false, nullptr};
   Call call(
-      *this, session_, match.spec != nullptr ? *match.spec : kNone, line,
+      *this, session_, match.entry != nullptr ? *match.entry : kNone, line,
       std::vector<Word>(words.begin() + static_cast<std::ptrdiff_t>(match.words), words.end()));
   call.r.json["command"] = line;
   call.r.json["ok"] = true;
   if (words.empty()) return call.Fail("empty command");
-  if (match.spec == nullptr)
+  if (match.entry == nullptr)
     return call.Fail("unknown command '" + words[0].text + "' (help lists the commands)");
   std::string error;
-  if (match.spec->needsDriver && !EnsureDriver(error)) return call.Fail(error);
-  return match.spec->handler(call);
+  if (match.entry->needsDriver && !EnsureDriver(error)) return call.Fail(error);
+  return match.entry->handler(call);
 }
 
 }  // namespace kz51::cli

@@ -26,8 +26,8 @@ std::vector<std::string> Commands::Complete(const std::string& line, std::size_t
   for (const auto& w : SplitWords(head)) before.push_back(w.text);
   std::set<std::string> out;
   // A command's next word: the words so far begin one of its spellings.
-  for (const auto& spec : CommandTable()) {
-    for (const auto& spelling : Spellings(spec)) {
+  for (const auto& entry : CommandTable()) {
+    for (const auto& spelling : Spellings(entry)) {
       if (spelling.size() <= before.size()) continue;
       if (!std::equal(before.begin(), before.end(), spelling.begin())) continue;
       if (StartsWith(spelling[before.size()], word)) out.insert(spelling[before.size()]);
@@ -35,20 +35,20 @@ std::vector<std::string> Commands::Complete(const std::string& line, std::size_t
   }
   if (!before.empty()) {
     const CommandMatch m = FindCommand(before);
-    const std::string name = m.spec != nullptr ? m.spec->name : "";
+    const std::string name = m.entry != nullptr ? m.entry->name : "";
     const Symbols& symbols = session_.symbols();
     auto offer = [&](const std::string& candidate) {
       if (StartsWith(candidate, word)) out.insert(candidate);
     };
     if (name == "help") {
-      for (const auto& spec : CommandTable()) offer(spec.name);
+      for (const auto& entry : CommandTable()) offer(entry.name);
     } else if (name == "set" && before.size() == m.words) {
       for (const auto& r : RegisterNames()) offer(r);
     } else if (name == "print" || name == "dump" || name == "write" || name == "symbols" ||
                name == "set") {
       for (const auto& v : symbols.Cdb().variables)
         if (!v.fromLinkerOnly) offer(v.name);
-    } else if (m.spec != nullptr && name != "directory" && name != "load") {
+    } else if (m.entry != nullptr && name != "directory" && name != "load") {
       // Locations.
       for (const auto& f : symbols.Cdb().functions)
         if (f.start) offer(f.name);

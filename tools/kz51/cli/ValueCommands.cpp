@@ -101,7 +101,7 @@ CommandResult SetVarCommand(Call& call) {
   const auto parsed = debug::ParseExpression(expression);
   if (!parsed.expr) return call.Fail(parsed.error);
   if (parsed.expr->kind != debug::Expr::Kind::Assign)
-    return call.Fail("set var needs an assignment: " + std::string(call.spec.usage));
+    return call.Fail("set var needs an assignment: " + std::string(call.entry.usage));
   return Show(call, expression);
 }
 

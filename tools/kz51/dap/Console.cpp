@@ -27,9 +27,9 @@ kz51::cli::Commands& Server::Console() {
 }
 
 json Server::ConsoleCommand(const std::string& text) {
-  const kz51::cli::CommandSpec* spec = kz51::cli::CommandOf(text);
-  if (spec != nullptr && (spec->flags & (kz51::cli::kRunsTarget | kz51::cli::kAdapterOwns)))
-    throw RequestError{"'" + std::string(spec->name) +
+  const kz51::cli::CommandSpec* entry = kz51::cli::CommandOf(text);
+  if (entry != nullptr && (entry->flags & (kz51::cli::kRunsTarget | kz51::cli::kAdapterOwns)))
+    throw RequestError{"'" + std::string(entry->name) +
                        "' is the editor's to do here (its run buttons, breakpoints and launch)"};
   const kz51::cli::CommandResult r = Console().Execute(text);
   if (!r.ok) throw RequestError{r.json.value("error", std::string("the command failed"))};
