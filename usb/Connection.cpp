@@ -202,11 +202,11 @@ void Connection::Drain() {
   stale_ = false;
 }
 
-std::string Connection::OverdueReply() const {
+std::string Connection::OverdueReply(long long atLeastMs) const {
   const long long since = waitingSince_;
   if (since < 0) return "";
   const long long ms = MsSince(Clock::now()) - since;
-  if (ms < kOverdueMs) return "";
+  if (ms < atLeastMs) return "";
   return sentence::NoAnswer(name_, in_, static_cast<unsigned>(ms));
 }
 

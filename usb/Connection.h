@@ -55,8 +55,9 @@ class Connection {
   // The sentence for a reply awaited for kOverdueMs or longer, or "". The
   // failure is recorded only when the relay gives up (kReplyTimeoutMs) or
   // the driver closes its pipes; a host that asks when the driver has
-  // returned (having given up) learns of it now. Any thread.
-  std::string OverdueReply() const;
+  // returned (having given up) learns of it now. `atLeastMs` 0: any reply
+  // still awaited. Any thread.
+  std::string OverdueReply(long long atLeastMs = kOverdueMs) const;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 

@@ -136,6 +136,13 @@ class Provider {
   // Caller holds lock_. Ends the current link and opens a new one; answers
   // the driver's end, or -1 with the cause recorded.
   int NewConnection() {
+    // A link the driver gives up while it awaits a reply (it opens the next
+    // one at once): the device did not answer. The relay would record it
+    // too, but only once its thread runs, which may be after the host has
+    // asked why the connection failed.
+    if (current_ != nullptr)
+      if (std::string abandoned = current_->OverdueReply(0); !abandoned.empty())
+        failures_.Record(abandoned);
     current_.reset();
     const char* env = std::getenv("KZ51_USB");
     if (env == nullptr || *env == '\0') {
