@@ -26,6 +26,8 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& Path() const { return path_; }
+  // The path of `name` inside it, as text.
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
   // The directory as the driver's data directory: with its trailing separator.
   std::string DataDirectory() const { return path_.string() + "/"; }
   void Write(const std::string& name, const std::vector<unsigned char>& bytes) const {

@@ -8,10 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "fakes/TempDir.h"
 
 namespace kz51test {
 
@@ -39,21 +40,7 @@ struct Outcome {
   std::vector<Json> objects;  // stdout as JSON lines
 };
 
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("kz51-script-" + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using kz::fake::TempDir;
 
 // Runs kz51 with `args`, KZ51_EMU set to `emu` (unset when empty).
 inline Outcome Kz51(const std::vector<std::string>& args, const std::string& emu = "") {
@@ -62,13 +49,13 @@ inline Outcome Kz51(const std::vector<std::string>& args, const std::string& emu
   cmd += emu.empty() ? "env -u KZ51_EMU" : "env KZ51_EMU=" + Quote(emu);
   cmd += " timeout 60 ./kz51";
   for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " </dev/null >" + Quote((tmp.path() / "out").string()) + " 2>" +
-         Quote((tmp.path() / "err").string());
+  cmd += " </dev/null >" + Quote((tmp.Path() / "out").string()) + " 2>" +
+         Quote((tmp.Path() / "err").string());
   Outcome r;
   const int raw = std::system(cmd.c_str());
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = ReadText(tmp.path() / "out");
-  r.err = ReadText(tmp.path() / "err");
+  r.out = ReadText(tmp.Path() / "out");
+  r.err = ReadText(tmp.Path() / "err");
   std::istringstream lines(r.out);
   for (std::string line; std::getline(lines, line);) {
     if (line.empty()) continue;

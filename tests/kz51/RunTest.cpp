@@ -8,11 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "fakes/TempDir.h"
 
 namespace {
 
@@ -37,20 +38,7 @@ std::string ReadText(const fs::path& p) {
   return ss.str();
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("kz51-run-" + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using kz::fake::TempDir;
 
 struct Outcome {
   int status = -1;
@@ -216,7 +204,7 @@ TEST(Kz51Run, CoverageCountsEntries) {
   const Outcome html = Shell("genhtml -q -o " + Quote(tmp / "html") + " " + Quote(info));
   EXPECT_EQ(html.status, 0) << html.err;
   EXPECT_EQ(html.err, "");
-  EXPECT_TRUE(fs::exists(tmp.path() / "html/index.html"));
+  EXPECT_TRUE(fs::exists(tmp.Path() / "html/index.html"));
 }
 
 // Coverage of several programs, and of several runs into one file, adds up;
@@ -298,13 +286,13 @@ TEST(Kz51Run, JUnitReport) {
 TEST(Kz51Run, ProviderWithoutCountsIsRefused) {
   TempDir tmp;
   for (const char* f : {"kz51", "libkz51.so", "KZ.MDB", "KZ.FMD"})
-    fs::copy_file(fs::path(kBin) / f, tmp.path() / f);
-  fs::copy_file(fs::path(kBin) / "nocounts/libusbd12.so", tmp.path() / "libusbd12.so");
+    fs::copy_file(fs::path(kBin) / f, tmp.Path() / f);
+  fs::copy_file(fs::path(kBin) / "nocounts/libusbd12.so", tmp.Path() / "libusbd12.so");
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--coverage", tmp / "c.info", kCounts},
         {"--profile", tmp / "p.out", kCounts},
         {"--max-cycles", "1000", kCounts}}) {
-    const Outcome r = Kz51Run(args, "", tmp.path().string());
+    const Outcome r = Kz51Run(args, "", tmp.Path().string());
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(args[0] + " needs the virtual emulator's counts, but the provider library "
                                    "libusbd12.so keeps no execution counts"),
@@ -312,8 +300,8 @@ TEST(Kz51Run, ProviderWithoutCountsIsRefused) {
         << r.err;
     EXPECT_EQ(r.out, "");  // nothing ran
   }
-  EXPECT_FALSE(fs::exists(tmp.path() / "c.info"));
-  const Outcome r = Kz51Run({kCounts}, "", tmp.path().string());
+  EXPECT_FALSE(fs::exists(tmp.Path() / "c.info"));
+  const Outcome r = Kz51Run({kCounts}, "", tmp.Path().string());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "ok\n");
 }

@@ -198,7 +198,7 @@ TEST(Kz51Script, CountedBreakpointActsOnItsHit) {
 
 TEST(Kz51Script, ScriptsAndCommandsRunInTheirOrder) {
   TempDir tmp;
-  const fs::path script = tmp.path() / "s.kz51";
+  const fs::path script = tmp.Path() / "s.kz51";
   std::ofstream(script) << "# comment line\n\nconnect   # trailing comment\nload " << kExample
                         << "\n";
   const Outcome r = Kz51({"--json", "-c", "help quit", "-f", script.string(), "-c", "where"});
@@ -230,11 +230,11 @@ TEST(Kz51Script, ReadableOutputWithoutJson) {
 // Every fault: one clear sentence, exit status 1, nothing after it runs.
 TEST(Kz51Script, ErrorsStopTheScriptWithAClearMessage) {
   TempDir tmp;
-  const std::string badSum = (tmp.path() / "badsum.ihx").string();
-  const std::string badType = (tmp.path() / "badtype.ihx").string();
+  const std::string badSum = (tmp.Path() / "badsum.ihx").string();
+  const std::string badType = (tmp.Path() / "badtype.ihx").string();
   std::ofstream(badSum) << ":0300000002000CEF\n:03000300AABBCCC8\n:00000001FF\n";
   std::ofstream(badType) << ":0300000002000CEF\n:00000006FA\n:00000001FF\n";
-  const std::string beyond = (tmp.path() / "beyond.ihx").string();
+  const std::string beyond = (tmp.Path() / "beyond.ihx").string();
   std::ofstream(beyond) << ":020000040001F9\n:01001000559A\n:00000001FF\n";
   const std::string load = "load " + kExample;
   const struct {
@@ -299,7 +299,7 @@ TEST(Kz51Script, StopEndsABackgroundRun) {
 // goes on; when nothing runs it ends kz51.
 TEST(Kz51Script, InterruptStopsARunOrEndsTheScript) {
   TempDir tmp;
-  const std::string out = (tmp.path() / "out").string();
+  const std::string out = (tmp.Path() / "out").string();
   auto run = [&](const std::string& emu, const std::string& commands) {
     const std::string cmd = "cd " + Quote(kBin) + " && (env KZ51_EMU=" + Quote(emu) +
                             " ./kz51 --json " + commands + " </dev/null >" + Quote(out) +

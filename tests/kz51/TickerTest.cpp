@@ -161,8 +161,8 @@ TEST(Kz51Ticker, SourceListingAndDisassembly) {
 TEST(Kz51Ticker, SourcesElsewhereAndNoDebugInformation) {
   TempDir tmp;
   for (const auto& e : fs::directory_iterator(kTicker / "build"))
-    fs::copy_file(e.path(), tmp.path() / e.path().filename());
-  const std::string moved = "load " + (tmp.path() / "ticker.ihx").string();
+    fs::copy_file(e.path(), tmp.Path() / e.path().filename());
+  const std::string moved = "load " + (tmp.Path() / "ticker.ihx").string();
   const unsigned work = Line("ticker.c", "work");
   const Outcome r = Kz51(JsonCommands({"connect", moved, "break " + At("ticker.c", "work"), "go",
                                        "directory " + (kTicker / "src").string(), "list"}));
@@ -174,9 +174,9 @@ TEST(Kz51Ticker, SourcesElsewhereAndNoDebugInformation) {
   EXPECT_EQ(r.objects[5]["lines"].size(), 10u);
 
   TempDir bare;
-  fs::copy_file(kProgram, bare.path() / "ticker.ihx");
+  fs::copy_file(kProgram, bare.Path() / "ticker.ihx");
   const Outcome b =
-      Kz51(JsonCommands({"connect", "load " + (bare.path() / "ticker.ihx").string()}));
+      Kz51(JsonCommands({"connect", "load " + (bare.Path() / "ticker.ihx").string()}));
   ASSERT_EQ(b.status, 0) << b.out << b.err;
   EXPECT_EQ(b.objects[1]["warning"], "no debug information: build with --debug");
 }

@@ -5,16 +5,14 @@ last next, step or stepi (and a comment line is no command); every stop
 shows its C line; 300 nexts in the main loop never stop in the timer's
 interrupt handler."""
 import os
-import pty
 import re
-import select
 import sys
-import time
+
+from kz51_pty import PROMPT, Kz51Pty
 
 kz51, ticker = sys.argv[1], sys.argv[2]
 program = os.path.join(ticker, "build", "ticker.ihx")
 source = open(os.path.join(ticker, "src", "ticker.c")).read().split("\n")
-PROMPT = b"(kz51) "
 
 
 def marker(name):
@@ -24,49 +22,8 @@ def marker(name):
     fail("no @" + name)
 
 
-pid, fd = pty.fork()
-if pid == 0:
-    os.chdir(os.path.dirname(kz51))
-    os.environ.pop("KZ51_EMU", None)
-    os.execv(kz51, [kz51])
-
-seen = b""
-
-
-def expect(text, timeout=30.0):
-    """Reads until `text` appears after what was matched before."""
-    global seen
-    want = text.encode() if isinstance(text, str) else text
-    end = time.time() + timeout
-    while want not in seen:
-        left = end - time.time()
-        if left <= 0:
-            fail("timed out waiting for %r; got %r" % (want, seen[-600:]))
-        ready, _, _ = select.select([fd], [], [], left)
-        if ready:
-            try:
-                chunk = os.read(fd, 4096)
-            except OSError:
-                chunk = b""
-            if not chunk:
-                fail("kz51 ended while waiting for %r; got %r" % (want, seen[-600:]))
-            seen += chunk
-    before, _, seen = seen.partition(want)
-    return before
-
-
-def send(text):
-    os.write(fd, text.encode())
-
-
-def fail(message):
-    print("FAIL: " + message)
-    try:
-        os.kill(pid, 9)
-    except OSError:
-        pass
-    sys.exit(1)
-
+k = Kz51Pty(kz51)
+expect, send, fail = k.expect, k.send, k.fail
 
 expect(PROMPT)
 # Tab: a command name, then a multi-word command's second word.
@@ -127,8 +84,5 @@ out = expect(PROMPT)
 m = re.search(rb"ticks = (\d+)", out)
 if not m or int(m.group(1)) < 10:
     fail("the timer did not tick: %r" % out)
-send("quit\n")
-_, status = os.waitpid(pid, 0)
-if not os.WIFEXITED(status) or os.WEXITSTATUS(status) != 0:
-    fail("kz51 ended with status %r" % status)
+k.quit()
 print("prompt ticker test passed")
